@@ -1,0 +1,7 @@
+// Everything OrnUtils offers, in one include.
+//
+//   #include <OrnUtils.h>
+//   OrnUtil::CLog::Init("");
+#pragma once
+
+#include <OrnUtil/Log.h>

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that a task needs, and only those that are missing.
+#   scripts/deps.sh build|test|bench|fuzz ...
+# Groups add up: "test" needs "build", "bench" and "fuzz" need "build" too.
+set -euo pipefail
+
+build=(cmake g++ ninja-build pkg-config git)
+test=(libgtest-dev libgmock-dev tzdata)
+bench=(libbenchmark-dev libspdlog-dev)
+fuzz=(clang libclang-rt-14-dev)
+
+wanted=()
+for group in "$@"; do
+    case "$group" in
+        build) wanted+=("${build[@]}") ;;
+        test) wanted+=("${build[@]}" "${test[@]}") ;;
+        bench) wanted+=("${build[@]}" "${test[@]}" "${bench[@]}") ;;
+        fuzz) wanted+=("${build[@]}" "${test[@]}" "${fuzz[@]}") ;;
+        *) echo "deps.sh: unknown group '$group' (build, test, bench, fuzz)" >&2; exit 2 ;;
+    esac
+done
+
+missing=()
+for package in "${wanted[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$package")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing missing packages: ${missing[*]}"
+if [ "$(id -u)" -ne 0 ]; then
+    echo "deps.sh: run as root, or install them yourself: apt-get install ${missing[*]}" >&2
+    exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,16 @@
+// File-system services shared by the families.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace OrnUtil::platform {
+
+// Creates every missing directory of `path` (mode 0777 less the umask). True when `path` is a
+// directory afterwards.
+bool MakeDirectories(const std::string& path);
+
+// Truncates the file under a C stream to length zero; failures (a console, a pipe) are ignored.
+void TruncateStream(FILE* stream);
+
+} // namespace OrnUtil::platform

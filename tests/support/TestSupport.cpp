@@ -1,0 +1,213 @@
+#include "TestSupport.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace testing_support {
+
+namespace {
+
+void RemoveTree(const std::string& path) {
+    const std::string command = "rm -rf '" + path + "'";
+    if (std::system(command.c_str()) != 0)
+        ADD_FAILURE() << "cannot remove " << path;
+}
+
+std::vector<char*> Arguments(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const auto& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    return args;
+}
+
+// Starts argv with its standard streams on the given descriptors.
+pid_t Spawn(const std::vector<std::string>& argv, int in, int out, int err) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in, 0);
+    posix_spawn_file_actions_adddup2(&actions, out, 1);
+    posix_spawn_file_actions_adddup2(&actions, err, 2);
+    pid_t pid = -1;
+    std::vector<char*> args = Arguments(argv);
+    const int status = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(status, 0) << "cannot start " << argv[0];
+    return status == 0 ? pid : -1;
+}
+
+int ExitCode(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Reads both pipes to their end without letting either fill up and stall the child.
+void Drain(int outFd, int errFd, std::string& out, std::string& err) {
+    pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+    std::string* sinks[2] = {&out, &err};
+    int open = 2;
+    while (open > 0) {
+        if (poll(fds, 2, -1) < 0 && errno == EINTR)
+            continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0)
+                continue;
+            char buffer[4096];
+            const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+            if (got > 0) {
+                sinks[i]->append(buffer, static_cast<size_t>(got));
+            } else if (got == 0 || errno != EINTR) {
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+}
+
+} // namespace
+
+TempDir::TempDir() {
+    char pattern[] = "/tmp/ornutils-test-XXXXXX";
+    if (mkdtemp(pattern) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    m_Path = pattern;
+}
+
+TempDir::~TempDir() {
+    RemoveTree(m_Path);
+}
+
+ScopedEnv::ScopedEnv(const char* name, std::optional<std::string> value) : m_Name(name) {
+    if (const char* saved = std::getenv(name))
+        m_Saved = saved;
+    if (value)
+        setenv(name, value->c_str(), 1);
+    else
+        unsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (m_Saved)
+        setenv(m_Name.c_str(), m_Saved->c_str(), 1);
+    else
+        unsetenv(m_Name.c_str());
+}
+
+CapturedLog::CapturedLog(TLogSubSys subsys)
+    : m_SubSys(subsys), m_File(std::tmpfile()), m_Previous(OrnUtil::CLog::SetPipe(subsys, m_File)) {
+}
+
+CapturedLog::~CapturedLog() {
+    OrnUtil::CLog::SetPipe(m_SubSys, m_Previous);
+    std::fclose(m_File);
+}
+
+std::string CapturedLog::Text() const {
+    std::fflush(m_File);
+    std::string text;
+    char buffer[4096];
+    ssize_t got;
+    for (off_t offset = 0; (got = pread(fileno(m_File), buffer, sizeof buffer, offset)) > 0;
+         offset += got)
+        text.append(buffer, static_cast<size_t>(got));
+    return text;
+}
+
+std::vector<std::string> CapturedLog::Lines() const {
+    std::vector<std::string> lines;
+    std::istringstream text(Text());
+    for (std::string line; std::getline(text, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+std::string HelperPath(const std::string& name) {
+    return std::string(HELPER_DIR) + "/" + name;
+}
+
+std::string ToolPath(const std::string& name) {
+    return std::string(TOOL_DIR) + "/" + name;
+}
+
+RunResult Run(const std::vector<std::string>& argv) {
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe2 failed");
+    const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const pid_t pid = Spawn(argv, devNull, out[1], err[1]);
+    close(devNull);
+    close(out[1]);
+    close(err[1]);
+    RunResult result;
+    Drain(out[0], err[0], result.out, result.err);
+    close(out[0]);
+    close(err[0]);
+    if (pid > 0)
+        result.exitCode = ExitCode(pid);
+    return result;
+}
+
+Child::Child(const std::vector<std::string>& argv) {
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe2 failed");
+    m_Pid = Spawn(argv, in[0], out[1], 2);
+    close(in[0]);
+    close(out[1]);
+    m_In = fdopen(in[1], "w");
+    m_Out = fdopen(out[0], "r");
+}
+
+Child::~Child() {
+    Wait();
+}
+
+void Child::Send(const std::string& line) {
+    std::fputs((line + "\n").c_str(), m_In);
+    std::fflush(m_In);
+}
+
+std::string Child::Receive() {
+    char buffer[4096];
+    if (std::fgets(buffer, sizeof buffer, m_Out) == nullptr)
+        return std::string();
+    std::string line(buffer);
+    if (!line.empty() && line.back() == '\n')
+        line.pop_back();
+    return line;
+}
+
+int Child::Wait() {
+    if (m_In != nullptr)
+        std::fclose(m_In);
+    if (m_Out != nullptr)
+        std::fclose(m_Out);
+    m_In = m_Out = nullptr;
+    const int code = m_Pid > 0 ? ExitCode(m_Pid) : -1;
+    m_Pid = -1;
+    return code;
+}
+
+} // namespace testing_support
