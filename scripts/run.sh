@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# The one entry point for building, testing, benchmarking and fuzzing OrnUtils. Each command first
+# installs the Debian packages it needs (scripts/deps.sh).
+#
+#   scripts/run.sh tour                     build everything (release) and run the tour
+#   scripts/run.sh test [PRESET]            build and run the suite: developer (default), asan, tsan
+#   scripts/run.sh bench [FILTER]           build the benchmarks (release) and print the ratio table
+#   scripts/run.sh fuzz [SECONDS]           build the libFuzzer targets and run each (default 60 s)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+configure_and_build() {
+    cmake --preset "$1" >/dev/null
+    cmake --build --preset "$1"
+}
+
+command="${1:-}"
+shift || true
+case "$command" in
+    tour)
+        scripts/deps.sh build test
+        configure_and_build release
+        build/release/examples/tour
+        ;;
+    test)
+        preset="${1:-developer}"
+        scripts/deps.sh test
+        configure_and_build "$preset"
+        ctest --preset "$preset" -j "$(nproc)"
+        ;;
+    bench)
+        scripts/deps.sh bench
+        scripts/bench.sh "${1:-}"
+        ;;
+    fuzz)
+        scripts/deps.sh fuzz
+        configure_and_build fuzz
+        seconds="${1:-60}"
+        for target in build/fuzz/fuzz/fuzz_*; do
+            name=$(basename "$target")
+            corpus="build/fuzz/corpus/$name"
+            mkdir -p "$corpus"
+            cp -n "fuzz/corpus/$name"/* "$corpus"/ 2>/dev/null || true
+            echo "== $name for ${seconds}s"
+            "$target" -max_total_time="$seconds" -print_final_stats=1 "$corpus" 2>&1 |
+                grep -E 'stat::number_of_executed_units|ERROR|SUMMARY' || true
+            [ "${PIPESTATUS[0]}" -eq 0 ] || exit 1
+        done
+        ;;
+    *)
+        sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
+        exit 2
+        ;;
+esac
