@@ -8,6 +8,7 @@
 #include <cxxabi.h>
 #include <iostream>
 #include <memory>
+#include <vector>
 
 namespace OrnUtil {
 
@@ -25,6 +26,47 @@ void PutTwoDigits(char* out, int value) {
     out[1] = static_cast<char>('0' + value % 10);
 }
 
+// Building an ostringstream costs more than formatting a line (its locale facets are looked up one
+// by one), so each thread keeps the streams of its finished lines for its next ones. Several may be
+// out at once: a message piece can itself log.
+struct StreamPool {
+    static constexpr size_t KEEP = 4;
+    std::vector<std::unique_ptr<std::ostringstream>> idle;
+    ~StreamPool();
+};
+thread_local StreamPool pool;
+// Trivially destructible, so still readable by loggers that run in later thread-exit destructors.
+thread_local bool poolGone = false;
+
+StreamPool::~StreamPool() {
+    poolGone = true;
+}
+
+std::ostringstream& BorrowStream() {
+    if (poolGone || pool.idle.empty())
+        return *new std::ostringstream;
+    std::ostringstream* stream = pool.idle.back().release();
+    pool.idle.pop_back();
+    return *stream;
+}
+
+// Hands the stream back as a new one would be: empty, default format, default locale.
+void ReturnStream(std::ostringstream& stream) {
+    if (poolGone || pool.idle.size() >= StreamPool::KEEP) {
+        delete &stream;
+        return;
+    }
+    stream.str(std::string());
+    stream.clear();
+    stream.flags(std::ios_base::dec | std::ios_base::skipws);
+    stream.width(0);
+    stream.precision(6);
+    stream.fill(' ');
+    if (stream.getloc() != std::locale())
+        stream.imbue(std::locale());
+    pool.idle.emplace_back(&stream);
+}
+
 } // namespace
 
 int32_t* CLog::m_Level = unmappedLevels;
@@ -38,7 +80,7 @@ const char* const CLog::m_SubSysStr[CLog::COUNT] = {"APP", "WEB", "OTXLOG", "OTX
 
 // The streams are read and installed with atomic operations: the first statements of two threads
 // may race to install APP's stream, and that must not be a data race.
-CLog::CLog(TLogSubSys subsys, FILE* pipe) : m_SubSys(subsys) {
+CLog::CLog(TLogSubSys subsys, FILE* pipe) : m_Stream(BorrowStream()), m_SubSys(subsys) {
     FILE* none = nullptr;
     if (InRange(subsys))
         __atomic_compare_exchange_n(&m_LogPipe[subsys], &none, pipe, false, __ATOMIC_ACQ_REL,
@@ -46,29 +88,30 @@ CLog::CLog(TLogSubSys subsys, FILE* pipe) : m_SubSys(subsys) {
 }
 
 CLog::~CLog() {
-    m_Stream << std::endl;
+    m_Stream.put('\n');
     // A subsystem outside the enumeration, or one without a stream, drops the line.
     FILE* pipe =
         InRange(m_SubSys) ? __atomic_load_n(&m_LogPipe[m_SubSys], __ATOMIC_ACQUIRE) : nullptr;
-    if (pipe == nullptr)
-        return;
-    // One call under the stream's lock keeps lines of different threads whole. Like the "%s"
-    // write it stands for, it stops at an embedded NUL.
-    std::fputs(m_Stream.str().c_str(), pipe);
-    std::fflush(pipe);
+    if (pipe != nullptr) {
+        // One call under the stream's lock keeps lines of different threads whole. Like the "%s"
+        // write it stands for, it stops at an embedded NUL.
+        std::fputs(m_Stream.str().c_str(), pipe);
+        std::fflush(pipe);
+    }
+    ReturnStream(m_Stream);
 }
 
 std::ostringstream& CLog::Get(TLogLevel level, TLogSubSys) {
     const platform::TimeOfDay now = platform::LocalTimeOfDay();
-    char time[13] = "00:00:00.000";
-    PutTwoDigits(time, now.hour);
-    PutTwoDigits(time + 3, now.minute);
-    PutTwoDigits(time + 6, now.second);
-    time[9] = static_cast<char>('0' + now.millisecond / 100);
-    PutTwoDigits(time + 10, now.millisecond % 100);
-    m_Stream.write(time, 12);
+    char header[32] = "00:00:00.000";
+    PutTwoDigits(header, now.hour);
+    PutTwoDigits(header + 3, now.minute);
+    PutTwoDigits(header + 6, now.second);
+    header[9] = static_cast<char>('0' + now.millisecond / 100);
+    PutTwoDigits(header + 10, now.millisecond % 100);
     const char* levelText = InRange(level) ? m_LevelStr[level] : "Invalid Level";
-    m_Stream.write(levelText, static_cast<std::streamsize>(std::strlen(levelText)));
+    std::strcpy(header + 12, levelText);
+    m_Stream.write(header, static_cast<std::streamsize>(std::strlen(header)));
     return m_Stream;
 }
 

@@ -21,20 +21,51 @@ const std::string& CachedClassName(const std::type_info& type) {
     return found->second;
 }
 
+// The prefix is assembled in a thread's scratch text and handed to the stream in one write: the
+// stream's own number formatting costs more than the rest of the line.
+std::ostream& Prefixed(std::ostream& line, const std::string& text) {
+    return line.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+void AppendNumber(std::string& text, unsigned long value, unsigned base) {
+    char digits[24];
+    char* end = digits + sizeof digits;
+    char* begin = end;
+    do {
+        *--begin = "0123456789abcdef"[value % base];
+        value /= base;
+    } while (value != 0);
+    text.append(begin, end);
+}
+
+void AppendLineAndFunction(std::string& text, int sourceLine, const char* function) {
+    text += ':';
+    AppendNumber(text, static_cast<unsigned long>(sourceLine), 10);
+    text += ':';
+    text += function;
+    text += ':';
+}
+
 } // namespace
 
 std::ostream& LogPrefix(std::ostream& line, const std::type_info& type, int sourceLine,
                         const char* function) {
-    line << std::hex << platform::CurrentThreadId() << std::dec << ':' << CachedClassName(type)
-         << ':' << sourceLine << ':' << function << ':';
-    return line;
+    thread_local std::string text;
+    text.clear();
+    AppendNumber(text, platform::CurrentThreadId(), 16);
+    text += ':';
+    text += CachedClassName(type);
+    AppendLineAndFunction(text, sourceLine, function);
+    return Prefixed(line, text);
 }
 
 std::ostream& LogFilePrefix(std::ostream& line, const char* file, int sourceLine,
                             const char* function) {
+    thread_local std::string text;
     const char* slash = std::strrchr(file, '/');
-    line << (slash != nullptr ? slash + 1 : file) << ':' << sourceLine << ':' << function << ':';
-    return line;
+    text = slash != nullptr ? slash + 1 : file;
+    AppendLineAndFunction(text, sourceLine, function);
+    return Prefixed(line, text);
 }
 
 } // namespace OrnUtil::internal

@@ -73,7 +73,7 @@ public:
     static TLogSubSys SubSysFromString(const std::string& text);
 
 private:
-    std::ostringstream m_Stream;
+    std::ostringstream& m_Stream; // lent by the thread's pool of line streams
     TLogSubSys m_SubSys;
 
     // Points at the mapped table, or at a table of WARN words while none is mapped, so that the
