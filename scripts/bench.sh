@@ -21,8 +21,10 @@ results="build/bench/results.csv"
 for program in build/bench/bench/internal/bench_* build/bench-app/bench_*; do
     [ -x "$program" ] || continue
     echo "== $(basename "$program")" >&2
-    "$program" --benchmark_filter="${filter:-.}" --benchmark_format=csv 2>/dev/null |
-        grep -v '^name,' >>"$results" || true
+    # Five repetitions, reported by their median: file and socket timings wander from run to run.
+    "$program" --benchmark_filter="${filter:-.}" --benchmark_format=csv \
+        --benchmark_repetitions=5 --benchmark_report_aggregates_only=true 2>/dev/null |
+        grep '_median"' | sed 's/_median"/"/' >>"$results" || true
 done
 
 # Columns of the CSV: name, iterations, real_time, cpu_time, time_unit, ...

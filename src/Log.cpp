@@ -67,6 +67,22 @@ void ReturnStream(std::ostringstream& stream) {
     pool.idle.emplace_back(&stream);
 }
 
+// Reads the text of a string buffer in place: str() would copy every line once more.
+struct LineText : std::stringbuf {
+    static std::pair<const char*, size_t> Of(std::stringbuf& buffer) {
+        const char* begin = (buffer.*&LineText::pbase)();
+        const char* end = (buffer.*&LineText::pptr)();
+        return {begin, static_cast<size_t>(end - begin)};
+    }
+};
+
+// One call under the stream's lock keeps lines of different threads whole. Like the "%s" write it
+// stands for, it stops at an embedded NUL.
+void WriteLine(std::stringbuf& buffer, FILE* pipe) {
+    const auto [text, size] = LineText::Of(buffer);
+    std::fwrite(text, 1, strnlen(text, size), pipe);
+}
+
 } // namespace
 
 int32_t* CLog::m_Level = unmappedLevels;
@@ -93,9 +109,7 @@ CLog::~CLog() {
     FILE* pipe =
         InRange(m_SubSys) ? __atomic_load_n(&m_LogPipe[m_SubSys], __ATOMIC_ACQUIRE) : nullptr;
     if (pipe != nullptr) {
-        // One call under the stream's lock keeps lines of different threads whole. Like the "%s"
-        // write it stands for, it stops at an embedded NUL.
-        std::fputs(m_Stream.str().c_str(), pipe);
+        WriteLine(*m_Stream.rdbuf(), pipe);
         std::fflush(pipe);
     }
     ReturnStream(m_Stream);

@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <string>
-#include <typeindex>
 #include <unordered_map>
 
 namespace OrnUtil::internal {
@@ -14,10 +13,11 @@ namespace {
 // Demangling allocates and costs more than the rest of the prefix; each thread keeps the texts of
 // the classes it has logged from.
 const std::string& CachedClassName(const std::type_info& type) {
-    thread_local std::unordered_map<std::type_index, std::string> names;
-    auto found = names.find(type);
+    // Keyed by address: hashing the mangled name would cost as much as the rest of the prefix.
+    thread_local std::unordered_map<const std::type_info*, std::string> names;
+    auto found = names.find(&type);
     if (found == names.end())
-        found = names.emplace(type, className(type.name())).first;
+        found = names.emplace(&type, className(type.name())).first;
     return found->second;
 }
 

@@ -28,13 +28,13 @@ std::ostream& LogFilePrefix(std::ostream& line, const char* file, int sourceLine
 // The dangling-else shape lets the statement end with the caller's own "<< ...;" and keeps an
 // enclosing if/else intact.
 #define ORN_LOG(level, function)                                                                   \
-    if ((level) > ::OrnUtil::CLog::ReportingLevel(APP)) {                                          \
+    if (__builtin_expect((level) > ::OrnUtil::CLog::ReportingLevel(APP), 1)) {                     \
     } else                                                                                         \
         ::OrnUtil::internal::LogPrefix(::OrnUtil::CLog(APP, stderr).Get((level), APP),             \
                                        typeid(*this), __LINE__, (function))
 
 #define ORN_LOG_FILE(level, function)                                                              \
-    if ((level) > ::OrnUtil::CLog::ReportingLevel(APP)) {                                          \
+    if (__builtin_expect((level) > ::OrnUtil::CLog::ReportingLevel(APP), 1)) {                     \
     } else                                                                                         \
         ::OrnUtil::internal::LogFilePrefix(::OrnUtil::CLog(APP, stderr).Get((level), APP),         \
                                            __FILE__, __LINE__, (function))

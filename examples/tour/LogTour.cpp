@@ -16,6 +16,12 @@ void Say(TLogSubSys subsys, TLogLevel level, const std::string& text) {
         CLog(subsys, stdout).Get(level, subsys) << CLog::SubSysToString(subsys) << ": " << text;
 }
 
+// The level's name without the padding it has in a log line.
+std::string Name(TLogLevel level) {
+    const std::string text = CLog::LevelToString(level);
+    return text.substr(1, text.find(' ', 1) - 1);
+}
+
 void SharedLevels() {
     for (TLogSubSys subsys : {APP, WEB, FLASH})
         CLog::SetPipe(subsys, stdout);
@@ -28,12 +34,12 @@ void SharedLevels() {
     CLog::ReportingLevel(FLASH, INFO);
     Say(FLASH, INFO, "block 8 written");
     Say(FLASH, DEBUG, "checksum 0x5a17 (not shown: DEBUG is finer than INFO)");
-    std::cout << "FLASH now reports at" << CLog::LevelToString(CLog::ReportingLevel(FLASH))
-              << "; WEB still at" << CLog::LevelToString(CLog::ReportingLevel(WEB)) << "\n";
+    std::cout << "FLASH now reports at " << Name(CLog::ReportingLevel(FLASH)) << "; WEB still at "
+              << Name(CLog::ReportingLevel(WEB)) << "\n";
     CLog::ReportingLevel(FLASH, WARN);
 
-    std::cout << "Parsing names from a configuration: \"ARN\" is"
-              << CLog::LevelToString(CLog::LevelFromString("ARN")) << ", \"FLASH\" is subsystem "
+    std::cout << "Parsing names from a configuration: \"ARN\" is "
+              << Name(CLog::LevelFromString("ARN")) << ", \"FLASH\" is subsystem "
               << CLog::SubSysToString(CLog::SubSysFromString("FLASH")) << "\n";
 }
 
