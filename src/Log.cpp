@@ -136,6 +136,7 @@ std::ostringstream& CLog::QGet(TLogLevel, TLogSubSys) {
 bool CLog::Init(std::string) {
     if (m_View != nullptr)
         return true;
+    Shutdown(); // a file left open by an Init whose mapping failed
     platform::LevelFileView view = platform::OpenLevelFile(WARN);
     m_fd = view.fd;
     if (view.fd < 0) {

@@ -10,62 +10,91 @@ namespace OrnUtil::internal {
 
 namespace {
 
-// Demangling allocates and costs more than the rest of the prefix; each thread keeps the texts of
-// the classes it has logged from.
-const std::string& CachedClassName(const std::type_info& type) {
-    // Keyed by address: hashing the mangled name would cost as much as the rest of the prefix.
-    thread_local std::unordered_map<const std::type_info*, std::string> names;
-    auto found = names.find(&type);
-    if (found == names.end())
-        found = names.emplace(&type, className(type.name())).first;
+// Demangling allocates and costs more than the rest of the line, so each thread keeps the texts of
+// the classes it has logged from, keyed by address (hashing the mangled name costs as much again).
+struct ClassNames {
+    std::unordered_map<const std::type_info*, std::string> texts;
+    ~ClassNames();
+};
+thread_local ClassNames classNames;
+// Trivially destructible, so still readable by statements in later thread-exit destructors.
+thread_local bool classNamesGone = false;
+
+ClassNames::~ClassNames() {
+    classNamesGone = true;
+}
+
+const std::string& ClassText(const std::type_info& type, std::string& uncached) {
+    if (classNamesGone)
+        return uncached = className(type.name());
+    auto found = classNames.texts.find(&type);
+    if (found == classNames.texts.end())
+        found = classNames.texts.emplace(&type, className(type.name())).first;
     return found->second;
 }
 
-// The prefix is assembled in a thread's scratch text and handed to the stream in one write: the
-// stream's own number formatting costs more than the rest of the line.
-std::ostream& Prefixed(std::ostream& line, const std::string& text) {
-    return line.write(text.data(), static_cast<std::streamsize>(text.size()));
-}
+// Collects the prefix and hands it to the line in as few writes as it can: each write to a stream
+// costs more than formatting the numbers by hand.
+class Prefix {
+public:
+    explicit Prefix(std::ostream& line) : m_Line(line) {}
+    ~Prefix() { Flush(); }
 
-void AppendNumber(std::string& text, unsigned long value, unsigned base) {
-    char digits[24];
-    char* end = digits + sizeof digits;
-    char* begin = end;
-    do {
-        *--begin = "0123456789abcdef"[value % base];
-        value /= base;
-    } while (value != 0);
-    text.append(begin, end);
-}
+    Prefix& operator<<(const char* text) { return Append(text, std::strlen(text)); }
+    Prefix& operator<<(const std::string& text) { return Append(text.data(), text.size()); }
+    Prefix& operator<<(char c) { return Append(&c, 1); }
 
-void AppendLineAndFunction(std::string& text, int sourceLine, const char* function) {
-    text += ':';
-    AppendNumber(text, static_cast<unsigned long>(sourceLine), 10);
-    text += ':';
-    text += function;
-    text += ':';
-}
+    Prefix& Number(unsigned long value, unsigned base) {
+        char digits[24];
+        char* end = digits + sizeof digits;
+        char* begin = end;
+        do {
+            *--begin = "0123456789abcdef"[value % base];
+            value /= base;
+        } while (value != 0);
+        return Append(begin, static_cast<size_t>(end - begin));
+    }
+
+private:
+    Prefix& Append(const char* text, size_t size) {
+        if (m_Size + size > sizeof m_Text)
+            Flush();
+        if (size > sizeof m_Text) {
+            m_Line.write(text, static_cast<std::streamsize>(size));
+        } else {
+            std::memcpy(m_Text + m_Size, text, size);
+            m_Size += size;
+        }
+        return *this;
+    }
+    void Flush() {
+        m_Line.write(m_Text, static_cast<std::streamsize>(m_Size));
+        m_Size = 0;
+    }
+
+    std::ostream& m_Line;
+    char m_Text[256];
+    size_t m_Size = 0;
+};
 
 } // namespace
 
 std::ostream& LogPrefix(std::ostream& line, const std::type_info& type, int sourceLine,
                         const char* function) {
-    thread_local std::string text;
-    text.clear();
-    AppendNumber(text, platform::CurrentThreadId(), 16);
-    text += ':';
-    text += CachedClassName(type);
-    AppendLineAndFunction(text, sourceLine, function);
-    return Prefixed(line, text);
+    std::string uncached;
+    Prefix prefix(line);
+    prefix.Number(platform::CurrentThreadId(), 16) << ':' << ClassText(type, uncached) << ':';
+    prefix.Number(static_cast<unsigned long>(sourceLine), 10) << ':' << function << ':';
+    return line;
 }
 
 std::ostream& LogFilePrefix(std::ostream& line, const char* file, int sourceLine,
                             const char* function) {
-    thread_local std::string text;
     const char* slash = std::strrchr(file, '/');
-    text = slash != nullptr ? slash + 1 : file;
-    AppendLineAndFunction(text, sourceLine, function);
-    return Prefixed(line, text);
+    Prefix prefix(line);
+    prefix << (slash != nullptr ? slash + 1 : file) << ':';
+    prefix.Number(static_cast<unsigned long>(sourceLine), 10) << ':' << function << ':';
+    return line;
 }
 
 } // namespace OrnUtil::internal
