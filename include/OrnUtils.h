@@ -4,4 +4,5 @@
 //   OrnUtil::CLog::Init("");
 #pragma once
 
+#include <OrnUtil/Http.h>
 #include <OrnUtil/Log.h>
