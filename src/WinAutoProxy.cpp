@@ -220,6 +220,8 @@ bool WinAutoProxy::SelectProxy(const std::string& discovered, std::string& proxy
 }
 
 bool WinAutoProxy::IsProxyTaggedFailed(const std::string& proxy) const {
+    if (proxy.empty())
+        return false;
     const auto found = m_ProxyTags.find(proxy);
     return found != m_ProxyTags.end() && found->second == ProxyFailed;
 }
