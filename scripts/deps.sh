@@ -5,7 +5,7 @@
 set -euo pipefail
 
 build=(cmake g++ ninja-build pkg-config git libcurl4-openssl-dev)
-test=(libgtest-dev libgmock-dev tzdata tinyproxy openssl)
+test=(libgtest-dev libgmock-dev tzdata tinyproxy-bin openssl)
 bench=(libbenchmark-dev libspdlog-dev)
 fuzz=(clang libclang-rt-14-dev)
 
