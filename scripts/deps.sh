@@ -4,8 +4,8 @@
 # Groups add up: "test" needs "build", "bench" and "fuzz" need "build" too.
 set -euo pipefail
 
-build=(cmake g++ ninja-build pkg-config git)
-test=(libgtest-dev libgmock-dev tzdata)
+build=(cmake g++ ninja-build pkg-config git libcurl4-openssl-dev)
+test=(libgtest-dev libgmock-dev tzdata tinyproxy-bin openssl)
 bench=(libbenchmark-dev libspdlog-dev)
 fuzz=(clang libclang-rt-14-dev)
 

@@ -7,3 +7,4 @@ void Section(const std::string& title);
 
 void TourLogging();
 void TourSystem();
+void TourHttp();

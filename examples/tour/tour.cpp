@@ -22,6 +22,7 @@ int main() {
 
     TourLogging();
     TourSystem();
+    TourHttp();
 
     OrnUtil::CLog::Shutdown();
     std::cout << "\nThe tour's level file is in " << folder << "/Marlek/ORN/DEBUG.CFG\n";
