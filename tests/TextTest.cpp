@@ -287,9 +287,19 @@ TEST_F(DateTest, ClassicShortcutWritesWhatTheFacetWrites) {
     }
     std::tm tm{};
     ASSERT_TRUE(OrnUtil::platform::LocalCalendarTime(0, tm));
-    EXPECT_EQ(OrnUtil::DateTime::ApplyFormat(withNul, tm), std::string("00\0"
-                                                                       "00%\0",
-                                                                       7));
+    EXPECT_EQ(OrnUtil::DateTime::ApplyFormat(withNul, tm), std::string("00") + '\0' + "00%" + '\0');
+    // The formatters' own shortcut: the pattern's escapes are worked out before its numbers.
+    ASSERT_TRUE(OrnUtil::platform::LocalCalendarTime(JULY_31 / 1000, tm));
+    const std::string patterns[] = {
+        "yyyy-MM-dd'T'HH:mm:ss'.'SSSZ", "'%'d", "'%E'SSS", "'%O'M'%'", "'%%'yyyy'%'",
+        std::string("HH\0'%'mm", 9)};
+    for (const std::string& pattern : patterns) {
+        const std::string format =
+            OrnUtil::DateTime::BuildFormat(pattern, tm, 123, OrnUtil::DateTime::Mode::DATE);
+        EXPECT_EQ(FormatDate(pattern, JULY_31),
+                  OrnUtil::DateTime::ApplyFormatWithFacet(format, tm, std::locale::classic()))
+            << pattern;
+    }
 }
 
 // Writes every conversion as its letter in brackets.

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <memory>
 #include <sstream>
+#include <vector>
 
 namespace OrnUtil::DateTime {
 
@@ -65,15 +66,39 @@ constexpr Conversion PATTERN_CONVERSIONS[] = {
 // Runs that a duration keeps as letters: it has no calendar date.
 constexpr std::string_view DURATION_DATE_RUNS[] = {"y", "yy", "yyyy", "M", "MM", "d", "dd"};
 
-// A run is always one letter repeated, so the table is looked up by letter and length: a pattern
-// is translated on every call, and a search by text would cost more than the formatting.
+// How a replacement is written: as it stands (a standard conversion or fixed text), as the
+// milliseconds over a template of zeros, or as an unpadded number chosen by the character behind
+// its "%0".
+enum class Kind : uint8_t { NONE, TEXT, MILLISECONDS, NUMBER };
+
+struct Translation {
+    std::string_view replacement;
+    Kind kind = Kind::NONE;
+    bool keptInDurations = false;
+};
+
+constexpr Kind KindOf(std::string_view replacement) {
+    if (replacement == "00" || replacement == "000")
+        return Kind::MILLISECONDS;
+    if (replacement.size() > 2 && replacement.find("%0") != std::string_view::npos)
+        return Kind::NUMBER;
+    return Kind::TEXT;
+}
+
+// A run is always one letter repeated, so the tables are looked up by letter and length, and
+// what each replacement is known before any call: a pattern is translated on every call.
 constexpr size_t LONGEST_RUN = 4;
 struct RunIndex {
-    std::string_view replacement[128][LONGEST_RUN + 1] = {};
+    Translation of[128][LONGEST_RUN + 1] = {};
     constexpr RunIndex() {
-        for (const Conversion& conversion : PATTERN_CONVERSIONS)
-            replacement[static_cast<unsigned char>(conversion.run[0])][conversion.run.size()] =
-                conversion.replacement;
+        for (const Conversion& conversion : PATTERN_CONVERSIONS) {
+            Translation& entry =
+                of[static_cast<unsigned char>(conversion.run[0])][conversion.run.size()];
+            entry.replacement = conversion.replacement;
+            entry.kind = KindOf(conversion.replacement);
+        }
+        for (const std::string_view run : DURATION_DATE_RUNS)
+            of[static_cast<unsigned char>(run[0])][run.size()].keptInDurations = true;
     }
 };
 constexpr RunIndex RUN_INDEX;
@@ -89,28 +114,45 @@ constexpr std::string_view ISO_CONVERSIONS = "aAbBcCdDeFgGhHIjmMnprRStTuUVwWxXyY
 constexpr std::string_view E_CONVERSIONS = "cCxXyY";
 constexpr std::string_view O_CONVERSIONS = "deHImMSuUVwWy";
 
-bool IsOneOf(std::string_view set, char c) {
-    return c != '\0' && set.find(c) != std::string_view::npos;
+// Every character of a pattern and of a format is classified; a table keeps that to one load.
+enum CharClass : uint8_t {
+    PATTERN_LETTER = 1,
+    ISO_CONVERSION = 2,
+    E_CONVERSION = 4,
+    O_CONVERSION = 8,
+};
+struct CharClasses {
+    uint8_t of[256] = {};
+    constexpr CharClasses() {
+        for (const char c : DATE_PATTERN_LETTERS)
+            of[static_cast<unsigned char>(c)] |= PATTERN_LETTER;
+        for (const char c : ISO_CONVERSIONS)
+            of[static_cast<unsigned char>(c)] |= ISO_CONVERSION;
+        for (const char c : E_CONVERSIONS)
+            of[static_cast<unsigned char>(c)] |= E_CONVERSION;
+        for (const char c : O_CONVERSIONS)
+            of[static_cast<unsigned char>(c)] |= O_CONVERSION;
+    }
+};
+constexpr CharClasses CHAR_CLASSES;
+
+bool Is(CharClass charClass, char c) {
+    return (CHAR_CLASSES.of[static_cast<unsigned char>(c)] & charClass) != 0;
 }
 
-bool IsPatternLetter(char c) {
-    return IsOneOf(DATE_PATTERN_LETTERS, c);
-}
+// The longest text of a number: 19 digits and a sign.
+constexpr size_t LONGEST_NUMBER = 20;
 
-bool IsDurationDateRun(char letter, size_t length) {
-    for (std::string_view run : DURATION_DATE_RUNS)
-        if (run.size() == length && run[0] == letter)
-            return true;
-    return false;
-}
-
-void AppendNumber(std::string& format, int64_t value, size_t width) {
-    char digits[24];
+// Writes `value` in decimal, padded with zeros on the left to `width` (at most 3); returns the
+// length.
+size_t WriteNumber(char* out, int64_t value, size_t width) {
+    char digits[LONGEST_NUMBER];
     const size_t count =
         static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits);
-    if (count < width)
-        format.append(width - count, '0');
-    format.append(digits, count);
+    const size_t padding = count < width ? width - count : 0;
+    std::memset(out, '0', padding);
+    std::memcpy(out + padding, digits, count);
+    return padding + count;
 }
 
 // The number that a "%0" replacement stands for, selected by the character behind the "0".
@@ -133,39 +175,166 @@ int64_t Field(char selector, const std::tm& tm, int64_t ms) {
     }
 }
 
-void Translate(char letter, size_t length, const std::tm& tm, int64_t ms, Mode mode,
-               std::string& format) {
-    if (length == 0)
-        return;
-    const std::string_view replacement =
-        length <= LONGEST_RUN ? RUN_INDEX.replacement[static_cast<unsigned char>(letter)][length]
-                              : std::string_view();
-    if (replacement.data() == nullptr ||
-        (mode == Mode::DURATION && IsDurationDateRun(letter, length)))
-        format.append(length, letter);
-    else if (replacement == "00" || replacement == "000")
-        AppendNumber(format, ms, replacement.size());
-    else if (replacement.size() > 2 && replacement.find("%0") != std::string_view::npos)
-        AppendNumber(format, Field(replacement[replacement.find("%0") + 2], tm, ms), 0);
-    else
-        format.append(replacement);
-}
-
 // The length of the ISO C conversion that starts at format[at] ("%Y" 2, "%Ey" 3), 0 for none.
 size_t ConversionAt(std::string_view format, size_t at) {
     if (format[at] != '%' || at + 1 >= format.size())
         return 0;
     const char conversion = format[at + 1];
-    if (IsOneOf(ISO_CONVERSIONS, conversion))
+    if (Is(ISO_CONVERSION, conversion))
         return 2;
-    if (at + 2 < format.size() && ((conversion == 'E' && IsOneOf(E_CONVERSIONS, format[at + 2])) ||
-                                   (conversion == 'O' && IsOneOf(O_CONVERSIONS, format[at + 2]))))
+    if (at + 2 < format.size() && ((conversion == 'E' && Is(E_CONVERSION, format[at + 2])) ||
+                                   (conversion == 'O' && Is(O_CONVERSION, format[at + 2]))))
         return 3;
     return 0;
 }
 
+// A piece of a translated pattern: format text, or the place of the milliseconds or of an
+// unpadded number.
+struct Piece {
+    Kind kind;
+    std::string text;  // TEXT: as the format holds it
+    std::string spec;  // TEXT: as strftime takes it, every "%" that starts no conversion escaped
+    size_t width = 0;  // MILLISECONDS: the template's width
+    char selector = 0; // NUMBER
+};
+
+// A pattern translated as far as it goes without a time.
+struct Translated {
+    std::vector<Piece> pieces;
+    size_t conversions = 0; // in all the specs together
+    size_t specLength = 0;  // of all the specs together
+    size_t numbers = 0;     // pieces that are not text
+    bool hasNul = false;    // strftime would stop at it
+};
+
+class CTranslator {
+public:
+    void Append(std::string_view text) { Text().append(text); }
+    void Append(size_t count, char c) { Text().append(count, c); }
+    void Append(char c) { Text() += c; }
+    void AppendNumber(const Translation& translation) {
+        m_Result.pieces.push_back(Piece{
+            translation.kind, {}, {}, translation.replacement.size(), translation.replacement[2]});
+        ++m_Result.numbers;
+    }
+
+    // Digits and minus signs follow a text piece, if anything: a "%" at its end starts nothing.
+    Translated Finish() {
+        for (Piece& piece : m_Result.pieces) {
+            const std::string_view text = piece.text;
+            for (size_t at = 0; at < text.size();) {
+                const size_t conversion = ConversionAt(text, at);
+                if (conversion == 0) {
+                    if (text[at] == '%')
+                        piece.spec += '%';
+                    piece.spec += text[at++];
+                    continue;
+                }
+                piece.spec.append(text.substr(at, conversion));
+                ++m_Result.conversions;
+                at += conversion;
+            }
+            m_Result.specLength += piece.spec.size();
+            m_Result.hasNul = m_Result.hasNul || text.find('\0') != std::string_view::npos;
+        }
+        return std::move(m_Result);
+    }
+
+private:
+    std::string& Text() {
+        if (m_Result.pieces.empty() || m_Result.pieces.back().kind != Kind::TEXT)
+            m_Result.pieces.push_back(Piece{Kind::TEXT, {}, {}});
+        return m_Result.pieces.back().text;
+    }
+    Translated m_Result;
+};
+
+void TranslateRun(char letter, size_t length, Mode mode, CTranslator& translator) {
+    if (length == 0)
+        return;
+    const Translation none;
+    const Translation& translation =
+        length <= LONGEST_RUN ? RUN_INDEX.of[static_cast<unsigned char>(letter)][length] : none;
+    if (translation.kind == Kind::NONE || (mode == Mode::DURATION && translation.keptInDurations))
+        translator.Append(length, letter);
+    else if (translation.kind == Kind::TEXT)
+        translator.Append(translation.replacement);
+    else
+        translator.AppendNumber(translation);
+}
+
+// Stage 1 up to the time: the pattern scanned into runs, quoted text and literals.
+Translated Translate(std::string_view pattern, Mode mode) {
+    CTranslator translator;
+    char runLetter = '\0';
+    size_t runLength = 0;
+    bool quoted = false;
+    char previous = '\0'; // a NUL in the pattern counts as no previous character
+    const auto flush = [&] {
+        TranslateRun(runLetter, runLength, mode, translator);
+        runLength = 0;
+    };
+    for (const char c : pattern) {
+        if (c == '\'') {
+            if (previous == '\'')
+                translator.Append('\'');
+            if (!quoted)
+                flush();
+            quoted = !quoted;
+        } else if (quoted) {
+            translator.Append(c);
+        } else if ((c == previous || previous == '\0') && Is(PATTERN_LETTER, c)) {
+            runLetter = c;
+            ++runLength;
+        } else {
+            flush();
+            if (Is(PATTERN_LETTER, c)) {
+                runLetter = c;
+                runLength = 1;
+            } else {
+                translator.Append(c);
+            }
+        }
+        previous = c;
+    }
+    flush();
+    return translator.Finish();
+}
+
+// The rest of stage 1: the format with the time's numbers in it.
+std::string Render(const Translated& translated, const std::tm& tm, int64_t ms) {
+    std::string format;
+    for (const Piece& piece : translated.pieces) {
+        char digits[LONGEST_NUMBER];
+        if (piece.kind == Kind::TEXT)
+            format.append(piece.text);
+        else if (piece.kind == Kind::MILLISECONDS)
+            format.append(digits, WriteNumber(digits, ms, piece.width));
+        else
+            format.append(digits, WriteNumber(digits, Field(piece.selector, tm, ms), 0));
+    }
+    return format;
+}
+
+// Space for a format or a text on the stack, or on the heap when it is larger.
+class CScratch {
+public:
+    explicit CScratch(size_t size) : m_Data(m_Stack) {
+        if (size > sizeof m_Stack) {
+            m_Heap.reset(new char[size]);
+            m_Data = m_Heap.get();
+        }
+    }
+    char* Data() { return m_Data; }
+
+private:
+    char m_Stack[512];
+    std::unique_ptr<char[]> m_Heap;
+    char* m_Data;
+};
+
 // The classic locale's time_put facet formats each conversion with strftime_l in the C locale
-// into 128 bytes; so does the shortcut below, for the whole format in one call.
+// into 128 bytes. So does this shortcut, for a whole format in one call.
 class CClassicTime {
 public:
     CClassicTime() : m_Locale(newlocale(LC_ALL_MASK, "C", locale_t())) {}
@@ -176,58 +345,89 @@ public:
     CClassicTime(const CClassicTime&) = delete;
     CClassicTime& operator=(const CClassicTime&) = delete;
 
-    // False where the shortcut would not give the facet's text: the locale could not be made, or a
+    // False where the facet itself must run: another global locale, no C locale to be had, or a
     // zone name too long for the facet's buffer.
     bool Usable(const std::tm& tm) const {
-        return m_Locale != locale_t() && (tm.tm_zone == nullptr || strnlen(tm.tm_zone, 128) < 128);
+        return m_Locale != locale_t() && std::locale() == std::locale::classic() &&
+               (tm.tm_zone == nullptr || strnlen(tm.tm_zone, 128) < 128);
     }
 
-    // Appends `segment` (no NUL in it) applied to `tm`.
-    void Put(std::string_view segment, const std::tm& tm, std::string& text) const;
+    // `format` applied to `tm`.
+    std::string Apply(std::string_view format, const std::tm& tm) const;
+
+    // A translated pattern applied to `tm` and `ms`.
+    std::string Apply(const Translated& translated, const std::tm& tm, int64_t ms) const;
 
 private:
+    // Appends what strftime makes of the first `length` bytes of `spec`, which has room for a NUL
+    // behind them.
+    void Put(char* spec, size_t length, size_t conversions, const std::tm& tm,
+             std::string& text) const;
+
     locale_t m_Locale;
 };
 
-void CClassicTime::Put(std::string_view segment, const std::tm& tm, std::string& text) const {
-    // strftime's own format: the ISO conversions as they are, every other "%" escaped.
-    char stackSpec[256];
-    std::unique_ptr<char[]> heapSpec;
-    char* spec = stackSpec;
-    if (2 * segment.size() + 1 > sizeof stackSpec) {
-        heapSpec.reset(new char[2 * segment.size() + 1]);
-        spec = heapSpec.get();
-    }
-    size_t specLength = 0;
+std::string CClassicTime::Apply(std::string_view format, const std::tm& tm) const {
+    CScratch scratch(2 * format.size() + 1); // every byte an escaped "%"
+    char* const spec = scratch.Data();
+    std::string text;
+    size_t length = 0;
     size_t conversions = 0;
-    for (size_t at = 0; at < segment.size();) {
-        const size_t length = ConversionAt(segment, at);
-        if (length > 0) {
-            ++conversions;
-            std::memcpy(spec + specLength, segment.data() + at, length);
-            specLength += length;
-            at += length;
+    for (size_t at = 0; at < format.size();) {
+        const char c = format[at];
+        if (c == '%') {
+            const size_t conversion = ConversionAt(format, at);
+            spec[length++] = '%';
+            if (conversion == 0)
+                spec[length++] = '%';
+            for (size_t i = 1; i < conversion; ++i)
+                spec[length++] = format[at + i];
+            conversions += conversion != 0;
+            at += conversion != 0 ? conversion : 1;
+        } else if (c == '\0') {
+            // strftime would stop at it; the facet writes it as text.
+            Put(spec, length, conversions, tm, text);
+            text += '\0';
+            length = 0;
+            conversions = 0;
+            ++at;
         } else {
-            if (segment[at] == '%')
-                spec[specLength++] = '%';
-            spec[specLength++] = segment[at++];
+            spec[length++] = c;
+            ++at;
         }
     }
-    spec[specLength] = '\0';
-    if (conversions == 0) {
-        text.append(segment);
+    Put(spec, length, conversions, tm, text);
+    return text;
+}
+
+std::string CClassicTime::Apply(const Translated& translated, const std::tm& tm, int64_t ms) const {
+    CScratch scratch(translated.specLength + LONGEST_NUMBER * translated.numbers + 1);
+    char* const spec = scratch.Data();
+    size_t length = 0;
+    for (const Piece& piece : translated.pieces) {
+        if (piece.kind == Kind::TEXT) {
+            std::memcpy(spec + length, piece.spec.data(), piece.spec.size());
+            length += piece.spec.size();
+        } else if (piece.kind == Kind::MILLISECONDS) {
+            length += WriteNumber(spec + length, ms, piece.width);
+        } else {
+            length += WriteNumber(spec + length, Field(piece.selector, tm, ms), 0);
+        }
+    }
+    std::string text;
+    Put(spec, length, translated.conversions, tm, text);
+    return text;
+}
+
+void CClassicTime::Put(char* spec, size_t length, size_t conversions, const std::tm& tm,
+                       std::string& text) const {
+    if (length == 0)
         return;
-    }
+    spec[length] = '\0';
     // No conversion gives more than 127 bytes, or the facet's buffer would not hold it either.
-    const size_t capacity = segment.size() + 128 * conversions;
-    char stackText[1024];
-    std::unique_ptr<char[]> heapText;
-    char* out = stackText;
-    if (capacity > sizeof stackText) {
-        heapText.reset(new char[capacity]);
-        out = heapText.get();
-    }
-    text.append(out, strftime_l(out, capacity, spec, &tm, m_Locale));
+    CScratch scratch(length + 128 * conversions + 1);
+    text.append(scratch.Data(),
+                strftime_l(scratch.Data(), length + 128 * conversions + 1, spec, &tm, m_Locale));
 }
 
 const CClassicTime CLASSIC_TIME;
@@ -235,41 +435,7 @@ const CClassicTime CLASSIC_TIME;
 } // namespace
 
 std::string BuildFormat(std::string_view pattern, const std::tm& tm, int64_t ms, Mode mode) {
-    std::string format;
-    format.reserve(pattern.size() + 16);
-    char runLetter = '\0';
-    size_t runLength = 0;
-    bool quoted = false;
-    char previous = '\0'; // a NUL in the pattern counts as no previous character
-    const auto flush = [&] {
-        Translate(runLetter, runLength, tm, ms, mode, format);
-        runLength = 0;
-    };
-    for (const char c : pattern) {
-        if (c == '\'') {
-            if (previous == '\'')
-                format += '\'';
-            if (!quoted)
-                flush();
-            quoted = !quoted;
-        } else if (quoted) {
-            format += c;
-        } else if ((c == previous || previous == '\0') && IsPatternLetter(c)) {
-            runLetter = c;
-            ++runLength;
-        } else {
-            flush();
-            if (IsPatternLetter(c)) {
-                runLetter = c;
-                runLength = 1;
-            } else {
-                format += c;
-            }
-        }
-        previous = c;
-    }
-    flush();
-    return format;
+    return Render(Translate(pattern, mode), tm, ms);
 }
 
 std::string ApplyFormatWithFacet(std::string_view format, const std::tm& tm,
@@ -292,23 +458,38 @@ std::string ApplyFormatWithFacet(std::string_view format, const std::tm& tm,
 }
 
 std::string ApplyFormat(std::string_view format, const std::tm& tm) {
-    const std::locale global;
-    if (global != std::locale::classic() || !CLASSIC_TIME.Usable(tm))
-        return ApplyFormatWithFacet(format, tm, global);
-    // strftime stops at a NUL, the facet writes it as text.
-    std::string text;
-    for (size_t start = 0;;) {
-        const size_t end = std::min(format.find('\0', start), format.size());
-        CLASSIC_TIME.Put(format.substr(start, end - start), tm, text);
-        if (end == format.size())
-            return text;
-        text += '\0';
-        start = end + 1;
-    }
+    if (!CLASSIC_TIME.Usable(tm))
+        return ApplyFormatWithFacet(format, tm, std::locale());
+    return CLASSIC_TIME.Apply(format, tm);
 }
 
 std::string FormatTime(std::string_view pattern, const std::tm& tm, int64_t ms, Mode mode) {
-    return ApplyFormat(BuildFormat(pattern, tm, ms, mode), tm);
+    // What a pattern becomes does not depend on the time, and an application formats with one or
+    // two patterns: each thread keeps its last one per mode translated. Nothing here refers to it
+    // while stage 2 runs, so a facet of the global locale may itself format dates.
+    struct Kept {
+        std::string pattern;
+        Translated translated;
+    };
+    thread_local Kept lastOf[2];
+    constexpr size_t LONGEST_KEPT = 256;
+
+    Kept& last = lastOf[mode == Mode::DATE ? 0 : 1];
+    Translated scratch;
+    const Translated* translated = &last.translated;
+    if (last.pattern != pattern) {
+        if (pattern.size() <= LONGEST_KEPT) {
+            last.translated = Translate(pattern, mode);
+            last.pattern.assign(pattern);
+        } else {
+            scratch = Translate(pattern, mode);
+            translated = &scratch;
+        }
+    }
+    if (!translated->hasNul && CLASSIC_TIME.Usable(tm))
+        return CLASSIC_TIME.Apply(*translated, tm, ms);
+    const std::string format = Render(*translated, tm, ms);
+    return ApplyFormat(format, tm);
 }
 
 std::string FormatDate(std::string pattern, int64_t t) {
