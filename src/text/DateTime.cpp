@@ -66,9 +66,9 @@ constexpr Conversion PATTERN_CONVERSIONS[] = {
 // Runs that a duration keeps as letters: it has no calendar date.
 constexpr std::string_view DURATION_DATE_RUNS[] = {"y", "yy", "yyyy", "M", "MM", "d", "dd"};
 
-// How a replacement is written: as it stands (a standard conversion or fixed text), as the
-// milliseconds over a template of zeros, or as an unpadded number chosen by the character behind
-// its "%0".
+// How a run is written: as its letters (no entry), as its replacement (a standard conversion or
+// fixed text), as the milliseconds over a template of zeros, or as an unpadded number chosen by the
+// character behind its "%0".
 enum class Kind : uint8_t { NONE, TEXT, MILLISECONDS, NUMBER };
 
 struct Translation {
@@ -85,8 +85,8 @@ constexpr Kind KindOf(std::string_view replacement) {
     return Kind::TEXT;
 }
 
-// A run is always one letter repeated, so the tables are looked up by letter and length, and
-// what each replacement is known before any call: a pattern is translated on every call.
+// A run is always one letter repeated, so the table is indexed by letter and length, with the kind
+// of each replacement worked out by the compiler.
 constexpr size_t LONGEST_RUN = 4;
 struct RunIndex {
     Translation of[128][LONGEST_RUN + 1] = {};
@@ -479,8 +479,11 @@ std::string FormatTime(std::string_view pattern, const std::tm& tm, int64_t ms, 
     const Translated* translated = &last.translated;
     if (last.pattern != pattern) {
         if (pattern.size() <= LONGEST_KEPT) {
-            last.translated = Translate(pattern, mode);
-            last.pattern.assign(pattern);
+            // Both made before either is kept, so that a failed allocation keeps a matching pair.
+            std::string kept(pattern);
+            Translated translation = Translate(pattern, mode);
+            last.pattern.swap(kept);
+            last.translated = std::move(translation);
         } else {
             scratch = Translate(pattern, mode);
             translated = &scratch;
