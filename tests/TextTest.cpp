@@ -53,6 +53,18 @@ TEST(Utf, ConvertsWholeTextsBothWays) {
     EXPECT_EQ(out, "");
 }
 
+TEST(Utf, ConvertsATextHeldInTheOutputItself) {
+    std::string text(40, '\xE9');
+    EXPECT_TRUE(toUTF8("ISO-8859-1", text.data(), static_cast<uint32_t>(text.size()), text));
+    std::string expected;
+    for (int i = 0; i < 40; ++i)
+        expected += "\xC3\xA9";
+    EXPECT_EQ(text, expected);
+    std::vector<char> bytes(expected.begin(), expected.end());
+    EXPECT_TRUE(fromUTF8("ISO-8859-1", bytes.data() + 2, 4, bytes));
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "\xE9\xE9");
+}
+
 TEST(Utf, StopsAtBadInputAndKeepsWhatWasConvertedBefore) {
     bool whole = true;
     EXPECT_EQ(FromUtf8("ISO-8859-1",

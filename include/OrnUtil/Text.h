@@ -41,6 +41,8 @@ namespace OrnUtil {
 // was. Otherwise `out` is replaced by what was converted before a stop (invalid or truncated
 // input, or more than 4 output bytes per input byte). //TRANSLIT substitutions and //IGNORE skips
 // complete the text but give false. No closing shift sequence is written for stateful targets.
+// Each thread keeps its largest output area (four bytes per input byte) for its next conversion,
+// up to 4 MiB.
 ORNUTILS_API bool fromUTF8(const std::string& charset, const char* src, int32_t len,
                            std::vector<char>& out);
 

@@ -328,7 +328,7 @@ public:
     char* Data() { return m_Data; }
 
 private:
-    char m_Stack[512];
+    char m_Stack[2048]; // the default pattern asks for 920
     std::unique_ptr<char[]> m_Heap;
     char* m_Data;
 };
