@@ -192,19 +192,19 @@ size_t ConversionAt(std::string_view format, size_t at) {
 // unpadded number.
 struct Piece {
     Kind kind;
-    std::string text;  // TEXT: as the format holds it
-    std::string spec;  // TEXT: as strftime takes it, every "%" that starts no conversion escaped
-    size_t width = 0;  // MILLISECONDS: the template's width
-    char selector = 0; // NUMBER
+    std::string text;    // TEXT: as the format holds it
+    std::string cFormat; // TEXT: as strftime takes it, every "%" that starts no conversion escaped
+    size_t width = 0;    // MILLISECONDS: the template's width
+    char selector = 0;   // NUMBER
 };
 
 // A pattern translated as far as it goes without a time.
 struct Translated {
     std::vector<Piece> pieces;
-    size_t conversions = 0; // in all the specs together
-    size_t specLength = 0;  // of all the specs together
-    size_t numbers = 0;     // pieces that are not text
-    bool hasNul = false;    // strftime would stop at it
+    size_t conversions = 0;   // in all the C formats together
+    size_t cFormatLength = 0; // of all the C formats together
+    size_t numbers = 0;       // pieces that are not text
+    bool hasNul = false;      // strftime would stop at it
 };
 
 class CTranslator {
@@ -226,15 +226,15 @@ public:
                 const size_t conversion = ConversionAt(text, at);
                 if (conversion == 0) {
                     if (text[at] == '%')
-                        piece.spec += '%';
-                    piece.spec += text[at++];
+                        piece.cFormat += '%';
+                    piece.cFormat += text[at++];
                     continue;
                 }
-                piece.spec.append(text.substr(at, conversion));
+                piece.cFormat.append(text.substr(at, conversion));
                 ++m_Result.conversions;
                 at += conversion;
             }
-            m_Result.specLength += piece.spec.size();
+            m_Result.cFormatLength += piece.cFormat.size();
             m_Result.hasNul = m_Result.hasNul || text.find('\0') != std::string_view::npos;
         }
         return std::move(m_Result);
@@ -359,9 +359,9 @@ public:
     std::string Apply(const Translated& translated, const std::tm& tm, int64_t ms) const;
 
 private:
-    // Appends what strftime makes of the first `length` bytes of `spec`, which has room for a NUL
-    // behind them.
-    void Put(char* spec, size_t length, size_t conversions, const std::tm& tm,
+    // Appends what strftime makes of the first `length` bytes of `cFormat`, which has room for a
+    // NUL behind them.
+    void Put(char* cFormat, size_t length, size_t conversions, const std::tm& tm,
              std::string& text) const;
 
     locale_t m_Locale;
@@ -369,7 +369,7 @@ private:
 
 std::string CClassicTime::Apply(std::string_view format, const std::tm& tm) const {
     CScratch scratch(2 * format.size() + 1); // every byte an escaped "%"
-    char* const spec = scratch.Data();
+    char* const cFormat = scratch.Data();
     std::string text;
     size_t length = 0;
     size_t conversions = 0;
@@ -377,57 +377,57 @@ std::string CClassicTime::Apply(std::string_view format, const std::tm& tm) cons
         const char c = format[at];
         if (c == '%') {
             const size_t conversion = ConversionAt(format, at);
-            spec[length++] = '%';
+            cFormat[length++] = '%';
             if (conversion == 0)
-                spec[length++] = '%';
+                cFormat[length++] = '%';
             for (size_t i = 1; i < conversion; ++i)
-                spec[length++] = format[at + i];
+                cFormat[length++] = format[at + i];
             conversions += conversion != 0;
             at += conversion != 0 ? conversion : 1;
         } else if (c == '\0') {
             // strftime would stop at it; the facet writes it as text.
-            Put(spec, length, conversions, tm, text);
+            Put(cFormat, length, conversions, tm, text);
             text += '\0';
             length = 0;
             conversions = 0;
             ++at;
         } else {
-            spec[length++] = c;
+            cFormat[length++] = c;
             ++at;
         }
     }
-    Put(spec, length, conversions, tm, text);
+    Put(cFormat, length, conversions, tm, text);
     return text;
 }
 
 std::string CClassicTime::Apply(const Translated& translated, const std::tm& tm, int64_t ms) const {
-    CScratch scratch(translated.specLength + LONGEST_NUMBER * translated.numbers + 1);
-    char* const spec = scratch.Data();
+    CScratch scratch(translated.cFormatLength + LONGEST_NUMBER * translated.numbers + 1);
+    char* const cFormat = scratch.Data();
     size_t length = 0;
     for (const Piece& piece : translated.pieces) {
         if (piece.kind == Kind::TEXT) {
-            std::memcpy(spec + length, piece.spec.data(), piece.spec.size());
-            length += piece.spec.size();
+            std::memcpy(cFormat + length, piece.cFormat.data(), piece.cFormat.size());
+            length += piece.cFormat.size();
         } else if (piece.kind == Kind::MILLISECONDS) {
-            length += WriteNumber(spec + length, ms, piece.width);
+            length += WriteNumber(cFormat + length, ms, piece.width);
         } else {
-            length += WriteNumber(spec + length, Field(piece.selector, tm, ms), 0);
+            length += WriteNumber(cFormat + length, Field(piece.selector, tm, ms), 0);
         }
     }
     std::string text;
-    Put(spec, length, translated.conversions, tm, text);
+    Put(cFormat, length, translated.conversions, tm, text);
     return text;
 }
 
-void CClassicTime::Put(char* spec, size_t length, size_t conversions, const std::tm& tm,
+void CClassicTime::Put(char* cFormat, size_t length, size_t conversions, const std::tm& tm,
                        std::string& text) const {
     if (length == 0)
         return;
-    spec[length] = '\0';
+    cFormat[length] = '\0';
     // No conversion gives more than 127 bytes, or the facet's buffer would not hold it either.
     CScratch scratch(length + 128 * conversions + 1);
     text.append(scratch.Data(),
-                strftime_l(scratch.Data(), length + 128 * conversions + 1, spec, &tm, m_Locale));
+                strftime_l(scratch.Data(), length + 128 * conversions + 1, cFormat, &tm, m_Locale));
 }
 
 const CClassicTime CLASSIC_TIME;
