@@ -7,3 +7,4 @@
 #include <OrnUtil/Http.h>
 #include <OrnUtil/Log.h>
 #include <OrnUtil/System.h>
+#include <OrnUtil/Text.h>

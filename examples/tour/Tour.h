@@ -8,3 +8,4 @@ void Section(const std::string& title);
 void TourLogging();
 void TourSystem();
 void TourHttp();
+void TourText();

@@ -23,6 +23,7 @@ int main() {
     TourLogging();
     TourSystem();
     TourHttp();
+    TourText();
 
     OrnUtil::CLog::Shutdown();
     std::cout << "\nThe tour's level file is in " << folder << "/Marlek/ORN/DEBUG.CFG\n";
