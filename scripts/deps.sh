@@ -4,9 +4,9 @@
 # Groups add up: "test" needs "build", "bench" and "fuzz" need "build" too.
 set -euo pipefail
 
-build=(cmake g++ ninja-build pkg-config git)
+build=(cmake g++ ninja-build pkg-config git duktape-dev)
 test=(libgtest-dev libgmock-dev tzdata)
-bench=(libbenchmark-dev libspdlog-dev)
+bench=(libbenchmark-dev libspdlog-dev libpacparser-dev)
 fuzz=(clang libclang-rt-14-dev)
 
 wanted=()
