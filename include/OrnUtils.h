@@ -4,4 +4,6 @@
 //   OrnUtil::CLog::Init("");
 #pragma once
 
+#include <OrnUtil/Http.h>
 #include <OrnUtil/Log.h>
+#include <OrnUtil/System.h>

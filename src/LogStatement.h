@@ -4,8 +4,9 @@
 //
 // writes "hh:mm:ss.mmm WARN   <thread>:class OrnUtil::CCommTCP:<line>:OrnUtil::CCommTCP::Send:
 // WSASend: 32" to APP's stream (stderr unless the application set another). It must stand inside a
-// member function: the class text is the dynamic type of *this. ORN_LOG_FILE writes the source
-// file's name in place of the thread and the class.
+// member function: the class text is the dynamic type of *this. ORN_LOG_STATIC names the class for
+// a static member function, which has no *this. ORN_LOG_FILE writes the source file's name in place
+// of the thread and the class.
 #pragma once
 
 #include <OrnUtil/Log.h>
@@ -32,6 +33,12 @@ std::ostream& LogFilePrefix(std::ostream& line, const char* file, int sourceLine
     } else                                                                                         \
         ::OrnUtil::internal::LogPrefix(::OrnUtil::CLog(APP, stderr).Get((level), APP),             \
                                        typeid(*this), __LINE__, (function))
+
+#define ORN_LOG_STATIC(level, Class, function)                                                     \
+    if ((level) > ::OrnUtil::CLog::ReportingLevel(APP)) {                                          \
+    } else                                                                                         \
+        ::OrnUtil::internal::LogPrefix(::OrnUtil::CLog(APP, stderr).Get((level), APP),             \
+                                       typeid(Class), __LINE__, (function))
 
 #define ORN_LOG_FILE(level, function)                                                              \
     if (__builtin_expect((level) > ::OrnUtil::CLog::ReportingLevel(APP), 1)) {                     \

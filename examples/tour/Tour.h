@@ -6,3 +6,5 @@
 void Section(const std::string& title);
 
 void TourLogging();
+void TourSystem();
+void TourHttp();

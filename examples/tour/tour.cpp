@@ -21,6 +21,8 @@ int main() {
               << OrnUtil::GetDate() << "\n";
 
     TourLogging();
+    TourSystem();
+    TourHttp();
 
     OrnUtil::CLog::Shutdown();
     std::cout << "\nThe tour's level file is in " << folder << "/Marlek/ORN/DEBUG.CFG\n";

@@ -1,5 +1,8 @@
-// Wall-clock time for log lines.
+// Wall-clock time for log lines, and the millisecond tick count that the proxy resolver's hold-off
+// reads.
 #pragma once
+
+#include <cstdint>
 
 namespace OrnUtil::platform {
 
@@ -9,5 +12,9 @@ struct TimeOfDay {
 
 // The local wall-clock time of day, to the millisecond.
 TimeOfDay LocalTimeOfDay();
+
+// Milliseconds of the monotonic clock, truncated to 32 bits: it wraps after 49.7 days, so callers
+// compare two readings by their unsigned difference.
+uint32_t TickCount();
 
 } // namespace OrnUtil::platform

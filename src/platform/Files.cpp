@@ -23,6 +23,12 @@ bool MakeDirectories(const std::string& path) {
     return errno == EEXIST && IsDirectory(path);
 }
 
+bool MakeOneDirectory(const std::string& path) {
+    if (mkdir(path.c_str(), 0777) == 0)
+        return true;
+    return errno == EEXIST && IsDirectory(path);
+}
+
 void TruncateStream(FILE* stream) {
     const int fd = fileno(stream);
     if (fd >= 0 && ftruncate(fd, 0) != 0) {

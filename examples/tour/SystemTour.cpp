@@ -1,0 +1,115 @@
+// Child processes on pipes, a library loaded at run time, thread groups, and the name helpers.
+#include "Tour.h"
+
+#include <OrnUtils.h>
+#include <cmath>
+#include <dlfcn.h>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+std::string ReadToEnd(int fd) {
+    std::string text;
+    char buffer[4096];
+    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<size_t>(got));
+    return text;
+}
+
+void ChildProcesses() {
+    int in, out, err, code = -1;
+    void* child = nullptr;
+    // "tr" holds no "/", so it is looked for on PATH.
+    if (!OrnUtil::CreateChildProcess("tr", "a-z A-Z", in, out, err, child, false)) {
+        std::cout << "tr could not be started\n";
+        close(in), close(out), close(err);
+        return;
+    }
+    const std::string lines = "hello child\nsecond line\n";
+    if (write(in, lines.data(), lines.size()) != static_cast<ssize_t>(lines.size()))
+        std::cout << "the child stopped reading early\n";
+    close(in); // the child sees the end of its input
+    std::cout << "tr answered:\n" << ReadToEnd(out);
+    OrnUtil::WaitChildProcess(child, -1, code);
+    OrnUtil::CloseChildProcess(child);
+    close(out), close(err);
+    std::cout << "and ended with exit code " << code << "\n";
+
+    // The command line is split as Windows splits it, and never reaches a shell.
+    OrnUtil::CreateChildProcess("printf", R"("[%s]\n" "two words" $(id) ; * a\"b)", in, out, err,
+                                child, false);
+    close(in);
+    std::cout << "printf received its arguments untouched:\n" << ReadToEnd(out);
+    OrnUtil::WaitChildProcess(child, -1, code);
+    OrnUtil::CloseChildProcess(child);
+    close(out), close(err);
+}
+
+// Binds cos from the C maths library when Load opens it.
+class CMathLibrary : public CLoadLibrary {
+public:
+    double (*m_Cos)(double) = nullptr;
+    int Bind() override {
+        m_Cos = reinterpret_cast<double (*)(double)>(dlsym(m_hModule, "cos"));
+        return m_Cos != nullptr ? 0 : 2;
+    }
+    void Unbind() override { m_Cos = nullptr; }
+};
+
+void RunTimeLibrary() {
+    CMathLibrary maths;
+    if (maths.Load("libm.so.6") == 0)
+        std::cout << "cos(0) through libm.so.6, loaded at run time: " << maths.m_Cos(0.0) << "\n";
+    maths.Unload();
+    std::cout << "after Unload, loaded: " << std::boolalpha << maths.IsLoaded() << "\n";
+}
+
+void ThreadGroups() {
+    OrnUtil::ThreadGroup::CreateThreadGroup();
+    const std::thread::id founder = std::this_thread::get_id();
+    std::thread worker([founder] {
+        OrnUtil::ThreadGroup::AddThreadToGroup(founder);
+        std::cout << "a worker joined; the group has "
+                  << OrnUtil::ThreadGroup::GetThreadGroupIds().size() << " members\n";
+        OrnUtil::ThreadGroup::RemoveThreadFromGroup();
+    });
+    worker.join();
+    OrnUtil::ThreadGroup::DeleteThreadGroup(founder);
+}
+
+void Names() {
+    std::string scheme, host, path, file;
+    OrnUtil::SplitURL("HTTP://updates.example:8080/images/2024/flash.bin", scheme, host, path,
+                      file);
+    std::cout << "URL parts: " << scheme << " | " << host << " | " << path << " | " << file << "\n";
+
+    std::string name, extension;
+    OrnUtil::SplitFileName("backup.tar.gz", name, extension);
+    std::cout << "backup.tar.gz: name " << name << ", extension " << extension << "\n";
+
+    std::cout << "%APPDATA% expands to " << OrnUtil::ExpandEnvStrings("%APPDATA%")
+              << "; %NOT_SET% stays " << OrnUtil::ExpandEnvStrings("%NOT_SET%") << "\n";
+
+    const auto fields = OrnUtil::SplitString("COM3;115200;;8N1", ';');
+    std::cout << "COM3;115200;;8N1 has " << fields.size() << " fields, the third empty\n";
+
+    const std::string folder = OrnUtil::ExpandEnvStrings("%APPDATA%\\Marlek\\ORN\\Images//2024/");
+    std::cout << "MakeDirectory(" << folder << "): " << std::boolalpha
+              << OrnUtil::MakeDirectory(folder) << "\n";
+}
+
+} // namespace
+
+void TourSystem() {
+    Section("Child processes");
+    ChildProcesses();
+    Section("A library loaded at run time");
+    RunTimeLibrary();
+    Section("Thread groups");
+    ThreadGroups();
+    Section("Names, URLs, environment and folders");
+    Names();
+}
