@@ -5,7 +5,7 @@
 set -euo pipefail
 
 build=(cmake g++ ninja-build pkg-config git libcurl4-openssl-dev duktape-dev)
-test=(libgtest-dev libgmock-dev tzdata tinyproxy-bin openssl)
+test=(libgtest-dev libgmock-dev tzdata tinyproxy-bin openssl microsocks iproute2)
 bench=(libbenchmark-dev libspdlog-dev libpacparser-dev)
 fuzz=(clang libclang-rt-14-dev)
 

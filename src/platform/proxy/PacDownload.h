@@ -13,7 +13,7 @@ struct ScriptFetch {
         NOT_FOUND,    // no such host, nothing listening, or an HTTP error other than below
         LOGIN_NEEDED, // the server or a proxy asked for credentials (401, 407)
         TIMED_OUT,
-        REFUSED,      // a scheme other than http, https and file, a redirect elsewhere, too large
+        REFUSED, // a scheme other than http, https and file, a redirect elsewhere, too large
     };
     Outcome outcome = NOT_FOUND;
     std::string script;
