@@ -4,9 +4,9 @@
 # Groups add up: "test" needs "build", "bench" and "fuzz" need "build" too.
 set -euo pipefail
 
-build=(cmake g++ ninja-build pkg-config git libcurl4-openssl-dev)
-test=(libgtest-dev libgmock-dev tzdata tinyproxy-bin openssl)
-bench=(libbenchmark-dev libspdlog-dev)
+build=(cmake g++ ninja-build pkg-config git libcurl4-openssl-dev duktape-dev)
+test=(libgtest-dev libgmock-dev tzdata tinyproxy-bin openssl microsocks iproute2)
+bench=(libbenchmark-dev libspdlog-dev libpacparser-dev)
 fuzz=(clang libclang-rt-14-dev)
 
 wanted=()

@@ -23,13 +23,17 @@ namespace testing_support {
 
 namespace {
 
+// Listens on 127.0.0.1:port, or on a free port when `port` is 0; `port` is then the one taken.
 int LoopbackListener(uint16_t& port) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         throw std::runtime_error("socket failed");
+    const int reuse = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
     socklen_t length = sizeof address;
     if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         listen(fd, 64) != 0 ||
@@ -126,12 +130,14 @@ bool HttpRequest::HasHeader(const std::string& name) const {
 
 struct LoopbackHttpServer::Connection {
     int fd = -1;
+    std::string peer;
     std::string in, out;
     bool closeWhenSent = false;
     bool closed = false;
 };
 
-LoopbackHttpServer::LoopbackHttpServer(Handler handler) : m_Handler(std::move(handler)) {
+LoopbackHttpServer::LoopbackHttpServer(Handler handler, uint16_t port)
+    : m_Handler(std::move(handler)), m_Port(port) {
     m_Listener = LoopbackListener(m_Port);
     if (pipe2(m_Wake, O_CLOEXEC) != 0) {
         close(m_Listener);
@@ -180,9 +186,14 @@ void LoopbackHttpServer::Serve() {
         if (fds[0].revents != 0)
             break;
         if (fds[1].revents & POLLIN) {
-            const int fd = accept4(m_Listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            sockaddr_in peer{};
+            socklen_t length = sizeof peer;
+            const int fd = accept4(m_Listener, reinterpret_cast<sockaddr*>(&peer), &length,
+                                   SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (fd >= 0) {
-                connections.push_back(Connection{fd, {}, {}, false, false});
+                char text[INET_ADDRSTRLEN] = "";
+                inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+                connections.push_back(Connection{fd, text, {}, {}, false, false});
                 std::lock_guard<std::mutex> lock(m_Mutex);
                 ++m_Connections;
             }
@@ -220,6 +231,7 @@ bool LoopbackHttpServer::Receive(Connection& connection) {
         connection.in.append(buffer, static_cast<size_t>(got));
     while (!connection.closeWhenSent) {
         HttpRequest request;
+        request.peer = connection.peer;
         const size_t used = ParseRequest(connection.in, request);
         if (used == 0)
             break;

@@ -24,6 +24,7 @@ using HttpHeaders = std::vector<std::pair<std::string, std::string>>;
 
 struct HttpRequest {
     std::string method, target, version;
+    std::string peer; // the address the connection came from
     HttpHeaders headers;
     std::string body;
     // The first header of that name (case-insensitive), or "" when there is none.
@@ -43,7 +44,8 @@ struct HttpResponse {
 class LoopbackHttpServer {
 public:
     using Handler = std::function<HttpResponse(const HttpRequest&)>;
-    explicit LoopbackHttpServer(Handler handler);
+    // On a free port, or on `port`.
+    explicit LoopbackHttpServer(Handler handler, uint16_t port = 0);
     ~LoopbackHttpServer();
     LoopbackHttpServer(const LoopbackHttpServer&) = delete;
     LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
