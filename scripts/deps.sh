@@ -5,7 +5,7 @@
 set -euo pipefail
 
 build=(cmake g++ ninja-build pkg-config git)
-test=(libgtest-dev libgmock-dev tzdata)
+test=(libgtest-dev libgmock-dev tzdata gsettings-desktop-schemas libglib2.0-bin)
 bench=(libbenchmark-dev libspdlog-dev)
 fuzz=(clang libclang-rt-14-dev)
 
