@@ -5,7 +5,8 @@
 set -euo pipefail
 
 build=(cmake g++ ninja-build pkg-config git libcurl4-openssl-dev duktape-dev)
-test=(libgtest-dev libgmock-dev tzdata tinyproxy-bin openssl microsocks iproute2)
+test=(libgtest-dev libgmock-dev tzdata tinyproxy-bin openssl microsocks iproute2
+      gsettings-desktop-schemas libglib2.0-bin)
 bench=(libbenchmark-dev libspdlog-dev libpacparser-dev)
 fuzz=(clang libclang-rt-14-dev)
 

@@ -1,6 +1,7 @@
 #include "platform/Clock.h"
 #include "platform/ProxyEnvironment.h"
 #include "platform/ProxyPlatform.h"
+#include "platform/proxy/GnomeProxySettings.h"
 #include "platform/proxy/LinuxProxySession.h"
 
 #include <cstdlib>
@@ -15,8 +16,10 @@ public:
         const EnvironmentLookup lookup = [](const char* name) -> const char* {
             return std::getenv(name);
         };
-        if (!ProxySettingsFromEnvironment(lookup, settings))
-            settings = ProxySettings();
+        // The first source that holds any setting wins: the environment, then the desktop.
+        if (ProxySettingsFromEnvironment(lookup, settings))
+            return true;
+        settings = ReadGnomeProxySettings().value_or(ProxySettings());
         return true;
     }
     std::unique_ptr<ProxySession> OpenSession(const std::string&) override {

@@ -34,6 +34,9 @@ struct ProxySettings {
     std::optional<std::string> proxyList;
     // Bypass rules joined with ";" ("*.corp", "10.1.*", "<local>").
     std::optional<std::string> bypassList;
+
+    // True when the record holds any setting at all.
+    bool Any() const { return autoDetect || pacUrl || proxyList || bypassList; }
 };
 
 struct ProxyTimeouts {
