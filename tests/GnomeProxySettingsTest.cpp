@@ -124,8 +124,7 @@ TEST_F(GnomeProxyStore, ManualSettingsAreRead) {
     EXPECT_EQ(settings->bypassList, "local.corp;*.local.corp;10.*");
     EXPECT_FALSE(settings->autoDetect || settings->pacUrl);
     // A second read uses the library already loaded.
-    EXPECT_EQ(ReadGnomeProxySettings().value_or(ProxySettings{}).proxyList,
-              settings->proxyList);
+    EXPECT_EQ(ReadGnomeProxySettings().value_or(ProxySettings{}).proxyList, settings->proxyList);
 }
 
 TEST_F(GnomeProxyStore, AutoSettingsAreRead) {

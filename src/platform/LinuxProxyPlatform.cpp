@@ -13,13 +13,7 @@ namespace {
 class LinuxProxyPlatform : public ProxyPlatform {
 public:
     bool ReadUserSettings(ProxySettings& settings) override {
-        const EnvironmentLookup lookup = [](const char* name) -> const char* {
-            return std::getenv(name);
-        };
-        // The first source that holds any setting wins: the environment, then the desktop.
-        if (ProxySettingsFromEnvironment(lookup, settings))
-            return true;
-        settings = ReadGnomeProxySettings().value_or(ProxySettings());
+        ReadSystemProxySettings(settings);
         return true;
     }
     std::unique_ptr<ProxySession> OpenSession(const std::string&) override {
@@ -29,6 +23,21 @@ public:
 };
 
 } // namespace
+
+ProxySettingsSource ReadSystemProxySettings(ProxySettings& settings) {
+    const EnvironmentLookup lookup = [](const char* name) -> const char* {
+        return std::getenv(name);
+    };
+    // The first source that holds any setting wins.
+    if (ProxySettingsFromEnvironment(lookup, settings))
+        return ProxySettingsSource::ENVIRONMENT;
+    if (std::optional<ProxySettings> desktop = ReadGnomeProxySettings()) {
+        settings = *desktop;
+        return ProxySettingsSource::DESKTOP;
+    }
+    settings = ProxySettings();
+    return ProxySettingsSource::NONE;
+}
 
 std::unique_ptr<ProxyPlatform> MakeSystemProxyPlatform() {
     return std::make_unique<LinuxProxyPlatform>();
