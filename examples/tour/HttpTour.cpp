@@ -1,5 +1,6 @@
 // HTTP requests through the proxy resolver: a GET and a form POST against a loopback server that
-// the tour starts, once direct and once through tinyproxy named in http_proxy.
+// the tour starts, once direct, once through tinyproxy named in http_proxy, and once as a PAC
+// script served by the same server decides.
 #include "LoopbackServers.h"
 #include "Tour.h"
 
@@ -17,7 +18,12 @@ using testing_support::TinyProxy;
 
 namespace {
 
+// The PAC script the server hands out; it names the tour's proxy once that has started.
+std::string pacScript;
+
 HttpResponse Answer(const HttpRequest& request) {
+    if (request.target == "/proxy.pac")
+        return {200, {{"Content-Type", "application/x-ns-proxy-autoconfig"}}, pacScript};
     std::string via = request.Header("Via");
     via = via.empty() ? "direct" : "via " + via;
     if (request.method == "POST")
@@ -75,4 +81,15 @@ void TourHttp() {
               << "/ (tinyproxy): the resolver hands it to libcurl\n";
     Requests(server);
     unsetenv("http_proxy");
+
+    pacScript = "function FindProxyForURL(url, host) {\n"
+                "    if (shExpMatch(url, '*/upload')) return 'DIRECT';\n"
+                "    return 'PROXY " +
+                proxy.Url().substr(7) + "';\n}";
+    setenv("auto_proxy", server.Url("/proxy.pac").c_str(), 1);
+    std::cout << "auto_proxy=" << server.Url("/proxy.pac")
+              << ": a script sends uploads direct and the rest through the proxy\n"
+              << pacScript << "\n";
+    Requests(server);
+    unsetenv("auto_proxy");
 }
