@@ -1,4 +1,6 @@
 // A proxy lookup through a compiled PAC script, beside Debian's pacparser running the same script.
+#include "LoopbackServers.h"
+#include "platform/proxy/LinuxProxySession.h"
 #include "platform/proxy/PacHeap.h"
 #include "platform/proxy/PacScript.h"
 
@@ -59,4 +61,37 @@ void HeapOnly(benchmark::State& state) {
         benchmark::DoNotOptimize(heap.FindProxy(URL, HOST, 500, answer, error));
 }
 BENCHMARK(HeapOnly)->Name("PacLookup/heap_only")->UseRealTime();
+} // namespace
+
+namespace {
+
+// The first lookup of a session: the script fetched from a loopback server, compiled, run. The
+// baseline parses the same script from memory and runs it, with no download.
+void FirstBaseline(benchmark::State& state) {
+    for (auto _ : state) {
+        pacparser_init();
+        if (pacparser_parse_pac_string(SCRIPT) == 0)
+            std::abort();
+        benchmark::DoNotOptimize(pacparser_find_proxy(URL, HOST));
+        pacparser_cleanup();
+    }
+}
+BENCHMARK(FirstBaseline)->Name("PacFirstLookup/baseline")->UseRealTime();
+
+void FirstLookup(benchmark::State& state) {
+    using namespace OrnUtil::platform;
+    testing_support::LoopbackHttpServer server([](const testing_support::HttpRequest&) {
+        return testing_support::HttpResponse{200, {}, SCRIPT};
+    });
+    ProxyQuery query;
+    query.scriptUrl = server.Url("/proxy.pac");
+    for (auto _ : state) {
+        LinuxProxySession session;
+        const ProxyAnswer answer = session.GetProxyForUrl(URL, query);
+        if (answer.error != 0)
+            std::abort();
+    }
+}
+BENCHMARK(FirstLookup)->Name("PacFirstLookup/download_compile_run")->UseRealTime();
+
 } // namespace
