@@ -1,4 +1,6 @@
 // Arbitrary texts into the level and subsystem parsers, whose warnings go to a scratch stream.
+#include "FuzzSupport.h"
+
 #include <OrnUtil/Log.h>
 #include <cstdint>
 #include <cstdio>
@@ -6,12 +8,7 @@
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static FILE* sink = [] {
-        FILE* file = std::fopen("/dev/null", "w");
-        OrnUtil::CLog::SetPipe(APP, file);
-        return file;
-    }();
-    (void)sink;
+    SilenceLog();
     const std::string text(reinterpret_cast<const char*>(data), size);
     const TLogLevel level = OrnUtil::CLog::LevelFromString(text);
     const TLogSubSys subsys = OrnUtil::CLog::SubSysFromString(text);

@@ -1,5 +1,6 @@
 // Manual proxy settings from arbitrary text: "proxy list\nbypass list\nURL". Update then FindProxy,
 // and the hand-written host patterns against the regular expressions they stand in for.
+#include "FuzzSupport.h"
 #include "ManualProxyConfig.h"
 
 #include <OrnUtil/Log.h>
@@ -39,12 +40,7 @@ void ComparePatterns(const std::string& text) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static FILE* sink = [] {
-        FILE* file = std::fopen("/dev/null", "w");
-        OrnUtil::CLog::SetPipe(APP, file);
-        return file;
-    }();
-    (void)sink;
+    SilenceLog();
     const std::string text(reinterpret_cast<const char*>(data), size);
     size_t start = 0;
     const std::string proxies = Line(text, start);

@@ -1,6 +1,7 @@
 // Proxy settings from arbitrary environment values, one line per variable in the order below; a
 // line "!" leaves its variable unset. The settings then go through the manual proxy settings as
 // the resolver would use them.
+#include "FuzzSupport.h"
 #include "ManualProxyConfig.h"
 #include "platform/ProxyEnvironment.h"
 
@@ -28,12 +29,7 @@ const char* Lookup(const char* name) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static FILE* sink = [] {
-        FILE* file = std::fopen("/dev/null", "w");
-        OrnUtil::CLog::SetPipe(APP, file);
-        return file;
-    }();
-    (void)sink;
+    SilenceLog();
     const std::string text(reinterpret_cast<const char*>(data), size);
     g_Variables.clear();
     size_t start = 0;

@@ -1,6 +1,7 @@
 // The resolver's choice from an arbitrary discovery answer: "failed,proxies\nanswer". The answer
 // comes from an auto-configuration script on a scripted platform; the listed proxies are tagged as
 // failed first.
+#include "FuzzSupport.h"
 #include "ScriptedProxyPlatform.h"
 #include "WinAutoProxy.h"
 
@@ -12,12 +13,7 @@
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static FILE* sink = [] {
-        FILE* file = std::fopen("/dev/null", "w");
-        OrnUtil::CLog::SetPipe(APP, file);
-        return file;
-    }();
-    (void)sink;
+    SilenceLog();
     const std::string text(reinterpret_cast<const char*>(data), size);
     const size_t newline = text.find('\n');
     const std::string tags = newline == std::string::npos ? std::string() : text.substr(0, newline);

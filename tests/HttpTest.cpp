@@ -51,16 +51,12 @@ class Http : public testing::Test {
 protected:
     TempDir m_Dir;
     ScopedEnv m_AppData{"APPDATA", m_Dir.Path()};
-    std::vector<std::unique_ptr<ScopedEnv>> m_Cleared;
+    ClearedProxyEnvironment m_NoProxies;
     LoopbackHttpServer m_Origin{&Serve};
     std::unique_ptr<CapturedLog> m_Log;
     std::vector<char> m_Buffer;
 
     void SetUp() override {
-        for (const char* name :
-             {"auto_proxy", "AUTO_PROXY", "all_proxy", "ALL_PROXY", "http_proxy", "HTTP_PROXY",
-              "https_proxy", "HTTPS_PROXY", "ftp_proxy", "FTP_PROXY", "no_proxy", "NO_PROXY"})
-            m_Cleared.push_back(std::make_unique<ScopedEnv>(name, std::nullopt));
         // DEBUG3 for APP, written as another program would: the API stops at DEBUG.
         ASSERT_EQ(std::system(("mkdir -p " + m_Dir.Path() + "/Marlek/ORN").c_str()), 0);
         std::string words;

@@ -11,7 +11,7 @@ namespace {
 
 class OrnproxyTest : public testing::Test {
 protected:
-    std::vector<std::unique_ptr<ScopedEnv>> m_Cleared;
+    ClearedProxyEnvironment m_NoProxies;
     LoopbackHttpServer m_Scripts{[](const HttpRequest&) {
         return HttpResponse{200,
                             {},
@@ -19,12 +19,6 @@ protected:
                             "  return host == 'in.corp.test' ? 'DIRECT' : 'PROXY gw.test:81'; }"};
     }};
 
-    void SetUp() override {
-        for (const char* name :
-             {"auto_proxy", "AUTO_PROXY", "all_proxy", "ALL_PROXY", "http_proxy", "HTTP_PROXY",
-              "https_proxy", "HTTPS_PROXY", "ftp_proxy", "FTP_PROXY", "no_proxy", "NO_PROXY"})
-            m_Cleared.push_back(std::make_unique<ScopedEnv>(name, std::nullopt));
-    }
     RunResult Ornproxy(std::vector<std::string> args) {
         args.insert(args.begin(), ToolPath("ornproxy"));
         return testing_support::Run(args);

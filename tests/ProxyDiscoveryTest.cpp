@@ -26,7 +26,7 @@ class Discovery : public testing::Test {
 protected:
     TempDir m_Dir;
     ScopedEnv m_AppData{"APPDATA", m_Dir.Path()};
-    std::vector<std::unique_ptr<ScopedEnv>> m_Cleared;
+    ClearedProxyEnvironment m_NoProxies;
     std::mutex m_Lock;
     std::string m_Script = PER_URL_SCRIPT;
     LoopbackHttpServer m_Server{[this](const HttpRequest& request) {
@@ -37,12 +37,6 @@ protected:
     }};
     CapturedLog m_Log;
 
-    void SetUp() override {
-        for (const char* name :
-             {"auto_proxy", "AUTO_PROXY", "all_proxy", "ALL_PROXY", "http_proxy", "HTTP_PROXY",
-              "https_proxy", "HTTPS_PROXY", "ftp_proxy", "FTP_PROXY", "no_proxy", "NO_PROXY"})
-            m_Cleared.push_back(std::make_unique<ScopedEnv>(name, std::nullopt));
-    }
     void Serve(const std::string& script) {
         std::lock_guard<std::mutex> hold(m_Lock);
         m_Script = script;

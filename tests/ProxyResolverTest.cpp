@@ -423,13 +423,9 @@ class SystemResolver : public testing::Test {
 protected:
     TempDir m_Dir;
     ScopedEnv m_AppData{"APPDATA", m_Dir.Path()};
-    std::vector<std::unique_ptr<ScopedEnv>> m_Cleared;
+    ClearedProxyEnvironment m_NoProxies;
 
     void SetUp() override {
-        for (const char* name :
-             {"auto_proxy", "AUTO_PROXY", "all_proxy", "ALL_PROXY", "http_proxy", "HTTP_PROXY",
-              "https_proxy", "HTTPS_PROXY", "ftp_proxy", "FTP_PROXY", "no_proxy", "NO_PROXY"})
-            m_Cleared.push_back(std::make_unique<ScopedEnv>(name, std::nullopt));
         ASSERT_TRUE(CLog::Init(""));
         ASSERT_TRUE(CLog::ReportingLevel(APP, DEBUG));
     }

@@ -106,6 +106,13 @@ ScopedEnv::~ScopedEnv() {
         unsetenv(m_Name.c_str());
 }
 
+ClearedProxyEnvironment::ClearedProxyEnvironment() {
+    for (const char* name :
+         {"auto_proxy", "AUTO_PROXY", "all_proxy", "ALL_PROXY", "http_proxy", "HTTP_PROXY",
+          "https_proxy", "HTTPS_PROXY", "ftp_proxy", "FTP_PROXY", "no_proxy", "NO_PROXY"})
+        m_Saved.push_back(std::make_unique<ScopedEnv>(name, std::nullopt));
+}
+
 CapturedLog::CapturedLog(TLogSubSys subsys)
     : m_SubSys(subsys), m_File(std::tmpfile()), m_Previous(OrnUtil::CLog::SetPipe(subsys, m_File)) {
 }

@@ -4,6 +4,7 @@
 
 #include <OrnUtil/Log.h>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -32,6 +33,16 @@ public:
 private:
     std::string m_Name;
     std::optional<std::string> m_Saved;
+};
+
+// Unsets every proxy variable of the environment (both cases) for its lifetime, so that a test
+// sees only the settings it makes.
+class ClearedProxyEnvironment {
+public:
+    ClearedProxyEnvironment();
+
+private:
+    std::vector<std::unique_ptr<ScopedEnv>> m_Saved;
 };
 
 // Makes a temporary file the stream of a subsystem; Text() is everything written so far.
