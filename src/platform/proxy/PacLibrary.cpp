@@ -161,12 +161,17 @@ function getClientVersion() { return '1.0'; }
 function alert() {}
 )js";
 
+// The time a DNS helper may wait. Past the script's deadline it throws instead: a script that
+// calls helpers in a loop would otherwise reach the interpreter's own check only after thousands
+// of calls.
 unsigned ResolveMs(duk_context* context) {
     duk_push_global_stash(context);
     duk_get_prop_string(context, -1, "timer");
     const auto* timer = static_cast<const PacTimer*>(duk_get_pointer(context, -1));
     duk_pop_2(context);
-    return timer != nullptr ? timer->ResolveBudgetMs() : 0;
+    if (timer == nullptr || timer->Expired())
+        duk_error(context, DUK_ERR_RANGE_ERROR, "execution timeout");
+    return timer->ResolveBudgetMs();
 }
 
 std::string Joined(const std::vector<std::string>& items) {

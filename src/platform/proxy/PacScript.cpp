@@ -37,8 +37,9 @@ using Clock = std::chrono::steady_clock;
 constexpr int MAX_RUNAWAY = 2;
 std::atomic<int> runaway{0};
 
-// What the caller allows beyond the script's own bound before it gives up on the thread.
-constexpr auto GRACE = std::chrono::milliseconds(100);
+// What the caller allows beyond the script's own bound before it gives up on the thread: the
+// interpreter checks its deadline only every few hundred thousand instructions.
+constexpr auto GRACE = std::chrono::milliseconds(250);
 
 // Requests often come in bursts, and a thread woken through the kernel costs more than the lookup:
 // each side watches for the other briefly before it sleeps.
