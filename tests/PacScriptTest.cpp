@@ -148,6 +148,25 @@ TEST(PacScript, AllocationsBeyondTheCapFail) {
     }
 }
 
+TEST(PacScript, OneScriptServesSeveralThreads) {
+    auto script =
+        Compile("function FindProxyForURL(url, host) { return 'PROXY ' + host + ':80'; }");
+    std::vector<std::thread> threads;
+    std::vector<std::string> answers(4);
+    for (size_t i = 0; i < answers.size(); ++i)
+        threads.emplace_back([&, i] {
+            for (int round = 0; round < 50; ++round)
+                answers[i] =
+                    Ask(*script, "http://h" + std::to_string(i) + "/", "h" + std::to_string(i));
+        });
+    for (auto& thread : threads)
+        thread.join();
+    for (size_t i = 0; i < answers.size(); ++i)
+        EXPECT_EQ(answers[i], "PROXY h" + std::to_string(i) + ":80");
+}
+
+// Last in the file: the threads it abandons keep running while the process lives, and while two
+// do, no new script starts.
 TEST(PacScript, ABuiltinThatNeverReachesTheDeadlineIsAbandonedAtTheBound) {
     auto script =
         Compile("function FindProxyForURL(url, host) {"
@@ -167,23 +186,6 @@ TEST(PacScript, ABuiltinThatNeverReachesTheDeadlineIsAbandonedAtTheBound) {
               nullptr)
         << "no new script starts while two overrunning ones still run";
     EXPECT_THAT(error, HasSubstr("still being stopped"));
-}
-
-TEST(PacScript, OneScriptServesSeveralThreads) {
-    auto script =
-        Compile("function FindProxyForURL(url, host) { return 'PROXY ' + host + ':80'; }");
-    std::vector<std::thread> threads;
-    std::vector<std::string> answers(4);
-    for (size_t i = 0; i < answers.size(); ++i)
-        threads.emplace_back([&, i] {
-            for (int round = 0; round < 50; ++round)
-                answers[i] =
-                    Ask(*script, "http://h" + std::to_string(i) + "/", "h" + std::to_string(i));
-        });
-    for (auto& thread : threads)
-        thread.join();
-    for (size_t i = 0; i < answers.size(); ++i)
-        EXPECT_EQ(answers[i], "PROXY h" + std::to_string(i) + ":80");
 }
 
 } // namespace
