@@ -5,3 +5,4 @@
 #pragma once
 
 #include <OrnUtil/Log.h>
+#include <OrnUtil/Comm.h>
