@@ -6,3 +6,4 @@
 void Section(const std::string& title);
 
 void TourLogging();
+void TourComm();

@@ -21,6 +21,7 @@ int main() {
               << OrnUtil::GetDate() << "\n";
 
     TourLogging();
+    TourComm();
 
     OrnUtil::CLog::Shutdown();
     std::cout << "\nThe tour's level file is in " << folder << "/Marlek/ORN/DEBUG.CFG\n";
