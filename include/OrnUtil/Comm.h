@@ -47,8 +47,8 @@ public:
     int32_t OutAvail() const { return static_cast<int32_t>(m_WritePtr - m_ReadPtr); }
 
     // Nothing when `n` bytes can be put (or got); else empties the buffer and throws.
-    void CheckIn(int n) { NeedRoom(n); }
-    void CheckOut(int32_t n) { NeedData(n); }
+    void CheckIn(int n) { NeedRoom(m_WritePtr, n); }
+    void CheckOut(int32_t n) { NeedData(m_ReadPtr, n); }
 
     void PutC(unsigned char value) { Put(value); }
     void PutS(unsigned short value) { Put(value); }
@@ -56,15 +56,17 @@ public:
     void PutLL(unsigned long long value) { Put(value); }
     // Copies `n` bytes from `source` to the write cursor.
     void PutN(const char* source, int32_t n) {
-        NeedRoom(n);
+        char* const at = m_WritePtr;
+        NeedRoom(at, n);
         if (n != 0)
-            std::memcpy(m_WritePtr, source, static_cast<size_t>(n));
-        m_WritePtr += n;
+            std::memcpy(at, source, static_cast<size_t>(n));
+        m_WritePtr = at + n;
     }
     // Makes the next `n` bytes at WritePtr() readable without writing them.
     void ResvN(int32_t n) {
-        NeedRoom(n);
-        m_WritePtr += n;
+        char* const at = m_WritePtr;
+        NeedRoom(at, n);
+        m_WritePtr = at + n;
     }
 
     unsigned char GetC() { return Get<unsigned char>(); }
@@ -73,25 +75,29 @@ public:
     unsigned long long GetLL() { return Get<unsigned long long>(); }
     // Copies `n` bytes from the read cursor to `destination`.
     void GetN(char* destination, int32_t n) {
-        NeedData(n);
+        char* const at = m_ReadPtr;
+        NeedData(at, n);
         if (n != 0)
-            std::memcpy(destination, m_ReadPtr, static_cast<size_t>(n));
-        m_ReadPtr += n;
+            std::memcpy(destination, at, static_cast<size_t>(n));
+        m_ReadPtr = at + n;
     }
     // Skips `n` readable bytes.
     void RemvN(int32_t n) {
-        NeedData(n);
-        m_ReadPtr += n;
+        char* const at = m_ReadPtr;
+        NeedData(at, n);
+        m_ReadPtr = at + n;
     }
 
 private:
-    // One unsigned compare also rejects a negative count.
-    void NeedRoom(int32_t n) {
-        if (static_cast<uint32_t>(n) > static_cast<uint32_t>(InAvail()))
+    // One unsigned compare also rejects a negative count. The cursor comes in a local and goes
+    // back with the step made: a store through the caller's char data may alias the members, so
+    // reading a member again after it would wait on the store before it.
+    void NeedRoom(const char* writeAt, int32_t n) {
+        if (static_cast<uint32_t>(n) > static_cast<uint32_t>(m_Data + m_Size - writeAt))
             Overflow();
     }
-    void NeedData(int32_t n) {
-        if (static_cast<uint32_t>(n) > static_cast<uint32_t>(OutAvail()))
+    void NeedData(const char* readAt, int32_t n) {
+        if (static_cast<uint32_t>(n) > static_cast<uint32_t>(m_WritePtr - readAt))
             Overflow();
     }
     [[noreturn]] __attribute__((cold, noinline)) void Overflow();
@@ -110,17 +116,19 @@ private:
     }
     template <typename T>
     void Put(T value) {
-        NeedRoom(sizeof(T));
+        char* const at = m_WritePtr;
+        NeedRoom(at, sizeof(T));
         value = LittleEndian(value);
-        std::memcpy(m_WritePtr, &value, sizeof(T));
-        m_WritePtr += sizeof(T);
+        std::memcpy(at, &value, sizeof(T));
+        m_WritePtr = at + sizeof(T);
     }
     template <typename T>
     T Get() {
-        NeedData(sizeof(T));
+        char* const at = m_ReadPtr;
+        NeedData(at, sizeof(T));
         T value;
-        std::memcpy(&value, m_ReadPtr, sizeof(T));
-        m_ReadPtr += sizeof(T);
+        std::memcpy(&value, at, sizeof(T));
+        m_ReadPtr = at + sizeof(T);
         return LittleEndian(value);
     }
 
