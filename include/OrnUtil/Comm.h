@@ -29,11 +29,12 @@ class CancelGate;
 class ORNUTILS_API BinBuffer {
 public:
     // `size` bytes of storage, both cursors at its start; std::bad_alloc if it cannot be had.
-    explicit BinBuffer(int size = 64000);
+    explicit BinBuffer(int size = 64000)
+        : m_Size(size), m_Data(Allocate(size)), m_WritePtr(m_Data), m_ReadPtr(m_Data) {}
     // The copy holds its own storage with the same bytes and the cursors at the same offsets.
     BinBuffer(const BinBuffer& other);
     BinBuffer& operator=(const BinBuffer& other);
-    virtual ~BinBuffer();
+    virtual ~BinBuffer() { delete[] m_Data; }
 
     // Both cursors back to the start; the bytes stay as they are.
     void Clear() { m_WritePtr = m_ReadPtr = m_Data; }
@@ -90,8 +91,8 @@ public:
 
 private:
     // One unsigned compare also rejects a negative count. The cursor comes in a local and goes
-    // back with the step made: a store through the caller's char data may alias the members, so
-    // reading a member again after it would wait on the store before it.
+    // back with the step made: where the compiler cannot rule out that a store into the storage
+    // hits the members, it would otherwise read the cursor again from memory after every store.
     void NeedRoom(const char* writeAt, int32_t n) {
         if (static_cast<uint32_t>(n) > static_cast<uint32_t>(m_Data + m_Size - writeAt))
             Overflow();
@@ -100,7 +101,15 @@ private:
         if (static_cast<uint32_t>(n) > static_cast<uint32_t>(m_WritePtr - readAt))
             Overflow();
     }
-    [[noreturn]] __attribute__((cold, noinline)) void Overflow();
+    [[noreturn]] void Overflow() {
+        Clear();
+        ThrowFull();
+    }
+    // Neither of these sees the object. Constructor, destructor and overflow being inline, a
+    // buffer that an application keeps on its stack never escapes, and the compiler may keep its
+    // cursors in registers across the stores into the storage.
+    [[noreturn]] __attribute__((cold)) static void ThrowFull();
+    static char* Allocate(int size);
 
     template <typename T>
     static T LittleEndian(T value) {

@@ -4,22 +4,15 @@
 
 namespace OrnUtil {
 
-namespace {
-
 // The storage starts zeroed so that a copy never reads bytes that nobody wrote.
-char* NewStorage(int size) {
+char* BinBuffer::Allocate(int size) {
     if (size < 0)
         throw std::bad_alloc();
     return new char[static_cast<size_t>(size)]();
 }
 
-} // namespace
-
-BinBuffer::BinBuffer(int size)
-    : m_Size(size), m_Data(NewStorage(size)), m_WritePtr(m_Data), m_ReadPtr(m_Data) {}
-
 BinBuffer::BinBuffer(const BinBuffer& other)
-    : m_Size(other.m_Size), m_Data(NewStorage(other.m_Size)),
+    : m_Size(other.m_Size), m_Data(Allocate(other.m_Size)),
       m_WritePtr(m_Data + (other.m_WritePtr - other.m_Data)),
       m_ReadPtr(m_Data + (other.m_ReadPtr - other.m_Data)) {
     std::memcpy(m_Data, other.m_Data, static_cast<size_t>(m_Size));
@@ -36,12 +29,7 @@ BinBuffer& BinBuffer::operator=(const BinBuffer& other) {
     return *this;
 }
 
-BinBuffer::~BinBuffer() {
-    delete[] m_Data;
-}
-
-void BinBuffer::Overflow() {
-    Clear();
+void BinBuffer::ThrowFull() {
     throw std::overflow_error("Buffer Full");
 }
 
