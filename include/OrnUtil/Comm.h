@@ -90,15 +90,20 @@ public:
     }
 
 private:
-    // One unsigned compare also rejects a negative count. The cursor comes in a local and goes
-    // back with the step made: where the compiler cannot rule out that a store into the storage
-    // hits the members, it would otherwise read the cursor again from memory after every store.
+    // The count is taken unsigned, so a negative one reaches past any storage and is refused
+    // with the rest. Addresses are compared as integers: a pointer past the storage would be
+    // undefined, and the sum is what the compiler can reuse as the next cursor. The cursor comes
+    // in a local and goes back with the step made: where the compiler cannot rule out that a
+    // store into the storage hits the members, it would otherwise read the cursor from memory
+    // again after every store.
     void NeedRoom(const char* writeAt, int32_t n) {
-        if (static_cast<uint32_t>(n) > static_cast<uint32_t>(m_Data + m_Size - writeAt))
+        if (reinterpret_cast<uintptr_t>(writeAt) + static_cast<uint32_t>(n) >
+            reinterpret_cast<uintptr_t>(m_Data + m_Size))
             Overflow();
     }
     void NeedData(const char* readAt, int32_t n) {
-        if (static_cast<uint32_t>(n) > static_cast<uint32_t>(m_WritePtr - readAt))
+        if (reinterpret_cast<uintptr_t>(readAt) + static_cast<uint32_t>(n) >
+            reinterpret_cast<uintptr_t>(m_WritePtr))
             Overflow();
     }
     [[noreturn]] void Overflow() {
