@@ -92,34 +92,6 @@ protected:
     }
 };
 
-// Runs a receive in a thread of its own.
-class BackgroundRecv {
-public:
-    BackgroundRecv(CComm& channel, unsigned int n, char* data)
-        : m_Thread([this, &channel, n, data] {
-              m_Tid = gettid();
-              m_Result = channel.Recv(n, data);
-          }) {}
-    ~BackgroundRecv() {
-        if (m_Thread.joinable())
-            m_Thread.join();
-    }
-    void WaitUntilBlocked() {
-        while (m_Tid.load() == 0)
-            std::this_thread::yield();
-        WaitUntilPolling(m_Tid.load());
-    }
-    bool Wait() {
-        m_Thread.join();
-        return m_Result;
-    }
-
-private:
-    std::atomic<pid_t> m_Tid{0};
-    bool m_Result = true;
-    std::thread m_Thread;
-};
-
 TEST_F(TcpChannel, AWrappedSocketIsConnectedAtOnceWithNoDelay) {
     const int client = m_Server.Connect();
     const int peer = m_Server.Accept();

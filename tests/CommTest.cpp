@@ -79,35 +79,6 @@ public:
     size_t Options() const { return m_Options.size(); }
 };
 
-// Runs a receive in a thread of its own; Wait() gives its result once it has ended.
-class BackgroundRecv {
-public:
-    BackgroundRecv(CComm& channel, unsigned int n, char* data)
-        : m_Thread([this, &channel, n, data] {
-              m_Tid = gettid();
-              m_Result = channel.Recv(n, data);
-          }) {}
-    ~BackgroundRecv() {
-        if (m_Thread.joinable())
-            m_Thread.join();
-    }
-    // Waits until the receive blocks in its wait for input.
-    void WaitUntilBlocked() {
-        while (m_Tid.load() == 0)
-            std::this_thread::yield();
-        WaitUntilPolling(m_Tid.load());
-    }
-    bool Wait() {
-        m_Thread.join();
-        return m_Result;
-    }
-
-private:
-    std::atomic<pid_t> m_Tid{0};
-    bool m_Result = true;
-    std::thread m_Thread;
-};
-
 TEST(CommChannel, ConnectSendAndReceiveFollowTheLifeCycle) {
     Pipe pipe;
     CInspectedFd channel(pipe.read, pipe.write);

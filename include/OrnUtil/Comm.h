@@ -60,7 +60,7 @@ public:
         char* const at = m_WritePtr;
         NeedRoom(at, n);
         if (n != 0)
-            std::memcpy(at, source, static_cast<size_t>(n));
+            std::memcpy(at, source, static_cast<uint32_t>(n));
         m_WritePtr = at + n;
     }
     // Makes the next `n` bytes at WritePtr() readable without writing them.
@@ -79,7 +79,7 @@ public:
         char* const at = m_ReadPtr;
         NeedData(at, n);
         if (n != 0)
-            std::memcpy(destination, at, static_cast<size_t>(n));
+            std::memcpy(destination, at, static_cast<uint32_t>(n));
         m_ReadPtr = at + n;
     }
     // Skips `n` readable bytes.

@@ -293,4 +293,26 @@ void WaitUntilPolling(pid_t thread) {
 #endif
 }
 
+BackgroundRecv::BackgroundRecv(OrnUtil::CComm& channel, unsigned int n, char* data)
+    : m_Thread([this, &channel, n, data] {
+          m_Tid = gettid();
+          m_Result = channel.Recv(n, data);
+      }) {}
+
+BackgroundRecv::~BackgroundRecv() {
+    if (m_Thread.joinable())
+        m_Thread.join();
+}
+
+void BackgroundRecv::WaitUntilBlocked() {
+    while (m_Tid.load() == 0)
+        std::this_thread::yield();
+    WaitUntilPolling(m_Tid.load());
+}
+
+bool BackgroundRecv::Wait() {
+    m_Thread.join();
+    return m_Result;
+}
+
 } // namespace testing_support

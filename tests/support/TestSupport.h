@@ -2,13 +2,16 @@
 // streams, and child processes on pipes.
 #pragma once
 
+#include <OrnUtil/Comm.h>
 #include <OrnUtil/Log.h>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
 #include <optional>
 #include <string>
 #include <sys/types.h>
+#include <thread>
 #include <vector>
 
 namespace testing_support {
@@ -108,6 +111,22 @@ public:
 private:
     int m_Fd = -1;
     uint16_t m_Port = 0;
+};
+
+// A receive on a channel, run in a thread of its own.
+class BackgroundRecv {
+public:
+    BackgroundRecv(OrnUtil::CComm& channel, unsigned int n, char* data);
+    ~BackgroundRecv();
+    // Waits until the receive blocks in its wait for input.
+    void WaitUntilBlocked();
+    // The receive's result, once it has ended.
+    bool Wait();
+
+private:
+    std::atomic<pid_t> m_Tid{0};
+    bool m_Result = true;
+    std::thread m_Thread;
 };
 
 // Waits until the thread (a kernel thread id, as gettid gives it) sleeps in one of the given
