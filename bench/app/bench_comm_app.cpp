@@ -221,53 +221,20 @@ void TcpLibrary(benchmark::State& state) {
     RoundTripLibrary(state, true);
 }
 
-BENCHMARK(PipeBaseline)
-    ->Name("FramedRoundTripPipe64/baseline")
-    ->Arg(64)
-    ->UseRealTime()
-    ->Repetitions(REPETITIONS)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(PipeLibrary)
-    ->Name("FramedRoundTripPipe64/library")
-    ->Arg(64)
-    ->UseRealTime()
-    ->Repetitions(REPETITIONS)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(PipeBaseline)
-    ->Name("FramedRoundTripPipe4K/baseline")
-    ->Arg(4096)
-    ->UseRealTime()
-    ->Repetitions(REPETITIONS)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(PipeLibrary)
-    ->Name("FramedRoundTripPipe4K/library")
-    ->Arg(4096)
-    ->UseRealTime()
-    ->Repetitions(REPETITIONS)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(TcpBaseline)
-    ->Name("FramedRoundTripTCP64/baseline")
-    ->Arg(64)
-    ->UseRealTime()
-    ->Repetitions(REPETITIONS)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(TcpLibrary)
-    ->Name("FramedRoundTripTCP64/library")
-    ->Arg(64)
-    ->UseRealTime()
-    ->Repetitions(REPETITIONS)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(TcpBaseline)
-    ->Name("FramedRoundTripTCP4K/baseline")
-    ->Arg(4096)
-    ->UseRealTime()
-    ->Repetitions(REPETITIONS)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(TcpLibrary)
-    ->Name("FramedRoundTripTCP4K/library")
-    ->Arg(4096)
-    ->UseRealTime()
-    ->Repetitions(REPETITIONS)
-    ->ReportAggregatesOnly(true);
+void Repeated(benchmark::internal::Benchmark* benchmark) {
+    benchmark->UseRealTime()
+        ->Repetitions(REPETITIONS)
+        ->ComputeStatistics("min", Fastest)
+        ->ReportAggregatesOnly(true);
+}
+
+BENCHMARK(PipeBaseline)->Name("FramedRoundTripPipe64/baseline")->Arg(64)->Apply(Repeated);
+BENCHMARK(PipeLibrary)->Name("FramedRoundTripPipe64/library")->Arg(64)->Apply(Repeated);
+BENCHMARK(PipeBaseline)->Name("FramedRoundTripPipe4K/baseline")->Arg(4096)->Apply(Repeated);
+BENCHMARK(PipeLibrary)->Name("FramedRoundTripPipe4K/library")->Arg(4096)->Apply(Repeated);
+BENCHMARK(TcpBaseline)->Name("FramedRoundTripTCP64/baseline")->Arg(64)->Apply(Repeated);
+BENCHMARK(TcpLibrary)->Name("FramedRoundTripTCP64/library")->Arg(64)->Apply(Repeated);
+BENCHMARK(TcpBaseline)->Name("FramedRoundTripTCP4K/baseline")->Arg(4096)->Apply(Repeated);
+BENCHMARK(TcpLibrary)->Name("FramedRoundTripTCP4K/library")->Arg(4096)->Apply(Repeated);
 
 } // namespace
