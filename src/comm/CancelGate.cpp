@@ -18,10 +18,12 @@ bool CancelGate::Open() {
     return m_Signal >= 0;
 }
 
+// The write happens outside the lock: a receive woken by it goes straight on to leave the gate
+// instead of waiting for the raising thread to let go of the lock.
 void CancelGate::Raise() {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    if (m_Signal >= 0)
-        platform::RaiseCancelSignal(m_Signal);
+    Pass pass(*this);
+    if (pass.Signal() >= 0)
+        platform::RaiseCancelSignal(pass.Signal());
 }
 
 void CancelGate::Close() {
@@ -34,11 +36,12 @@ void CancelGate::Close() {
 }
 
 void CancelGate::DrainLocked(std::unique_lock<std::mutex>& lock) {
-    // Each raise ends one waiting receive; receives that finish with their data leave it pending.
-    while (m_Signal >= 0 && m_Waiting > 0) {
-        const int waiting = m_Waiting;
+    // Each raise ends one waiting receive; a receive that finishes with its data, or a raise that
+    // leaves, leaves a raise pending, which is harmless on a signal about to close.
+    while (m_Signal >= 0 && m_Users > 0) {
+        const int users = m_Users;
         platform::RaiseCancelSignal(m_Signal);
-        m_Idle.wait(lock, [this, waiting] { return m_Waiting < waiting; });
+        m_Idle.wait(lock, [this, users] { return m_Users < users; });
     }
 }
 
@@ -46,14 +49,14 @@ CancelGate::Pass::Pass(CancelGate& gate) : m_Gate(gate) {
     std::lock_guard<std::mutex> lock(m_Gate.m_Mutex);
     m_Signal = m_Gate.m_Signal;
     if (m_Signal >= 0)
-        ++m_Gate.m_Waiting;
+        ++m_Gate.m_Users;
 }
 
 CancelGate::Pass::~Pass() {
     if (m_Signal < 0)
         return;
     std::lock_guard<std::mutex> lock(m_Gate.m_Mutex);
-    --m_Gate.m_Waiting;
+    --m_Gate.m_Users;
     m_Gate.m_Idle.notify_all();
 }
 

@@ -24,7 +24,8 @@ public:
     // Raises the signal until no receive waits on it, then closes it.
     void Close();
 
-    // Held by a receive for as long as it waits on the signal or reads its input.
+    // Held by a receive for as long as it waits on the signal or reads its input, and by a raise
+    // while it writes the signal.
     class Pass {
     public:
         explicit Pass(CancelGate& gate);
@@ -40,13 +41,13 @@ public:
     };
 
 private:
-    // Returns once no receive waits on the signal.
+    // Returns once nobody uses the signal.
     void DrainLocked(std::unique_lock<std::mutex>& lock);
 
     std::mutex m_Mutex;
     std::condition_variable m_Idle;
     int m_Signal = -1;
-    int m_Waiting = 0;
+    int m_Users = 0;
 };
 
 } // namespace OrnUtil::internal
