@@ -103,7 +103,7 @@ bool CComm::Recv(unsigned int n, char* data) {
     if (n == 0)
         return true;
     internal::CancelGate::Pass pass(*m_CancelSem);
-    // Without an input there is nothing to wait for: the original's wait fails on it at once.
+    // Without an input there is nothing to wait for: the receive fails at once.
     if (pass.Signal() < 0 || m_FdIn == NONE)
         return false;
     unsigned int received = 0;

@@ -111,7 +111,7 @@ bool CCommTCP::Send(unsigned int n, const char* data) {
     unsigned int sent = 0;
     while (sent < n) {
         const ssize_t count = platform::SendSome(AsFd(m_FdOut), data + sent, n - sent);
-        // A signal handler's interruption has no counterpart on the original platform.
+        // A signal handler interrupted the send before anything went out: nothing failed.
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0) {
@@ -134,8 +134,8 @@ bool CCommTCP::Recv(unsigned int n, char* data) {
         return false;
     unsigned int received = 0;
     while (received < n) {
-        // What the original ties to its event object per cycle, poll watches directly; only a
-        // socket that is not open can fail the tie.
+        // Only a socket that is not open can fail to be watched ("WSASelect" in the log, as the
+        // family's tools expect); poll reports it as POLLNVAL.
         if (m_FdIn == NONE) {
             ORN_LOG(ERROR, "OrnUtil::CCommTCP::Recv") << "WSASelect: " << EBADF;
             return false;

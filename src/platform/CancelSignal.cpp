@@ -28,8 +28,8 @@ Wake WaitSignalOrInput(int signal, int input) {
     for (;;) {
         if (poll(watched, 2, -1) >= 0)
             break;
-        // A signal handler's interruption is not a failure of the wait: the wait it stands for
-        // on the original platform is not interrupted at all.
+        // A signal handler's interruption is not a failure of the wait: the receive goes on
+        // waiting for its input or its cancel.
         if (errno != EINTR)
             return Wake::Failed;
     }
