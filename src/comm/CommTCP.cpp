@@ -134,8 +134,7 @@ bool CCommTCP::Recv(unsigned int n, char* data) {
         return false;
     unsigned int received = 0;
     while (received < n) {
-        // Only a socket that is not open can fail to be watched ("WSASelect" in the log, as the
-        // family's tools expect); poll reports it as POLLNVAL.
+        // Only a socket that is not open can fail to be watched; poll reports it as POLLNVAL.
         if (m_FdIn == NONE) {
             ORN_LOG(ERROR, "OrnUtil::CCommTCP::Recv") << "WSASelect: " << EBADF;
             return false;
