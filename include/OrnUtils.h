@@ -6,5 +6,6 @@
 
 #include <OrnUtil/Http.h>
 #include <OrnUtil/Log.h>
+#include <OrnUtil/Comm.h>
 #include <OrnUtil/System.h>
 #include <OrnUtil/Text.h>

@@ -6,6 +6,7 @@
 void Section(const std::string& title);
 
 void TourLogging();
+void TourComm();
 void TourSystem();
-void TourHttp();
 void TourText();
+void TourHttp();

@@ -21,9 +21,10 @@ int main() {
               << OrnUtil::GetDate() << "\n";
 
     TourLogging();
+    TourComm();
     TourSystem();
-    TourHttp();
     TourText();
+    TourHttp();
 
     OrnUtil::CLog::Shutdown();
     std::cout << "\nThe tour's level file is in " << folder << "/Marlek/ORN/DEBUG.CFG\n";

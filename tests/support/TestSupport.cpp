@@ -1,14 +1,20 @@
 #include "TestSupport.h"
 
+#include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <spawn.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -215,6 +221,105 @@ int Child::Wait() {
     const int code = m_Pid > 0 ? ExitCode(m_Pid) : -1;
     m_Pid = -1;
     return code;
+}
+
+namespace {
+
+sockaddr_in LoopbackAddress(uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+} // namespace
+
+LoopbackServer::LoopbackServer() {
+    m_Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = LoopbackAddress(0);
+    socklen_t length = sizeof address;
+    if (m_Fd < 0 || bind(m_Fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        listen(m_Fd, 16) != 0 ||
+        getsockname(m_Fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        throw std::runtime_error("cannot listen on 127.0.0.1");
+    m_Port = ntohs(address.sin_port);
+}
+
+LoopbackServer::~LoopbackServer() {
+    close(m_Fd);
+}
+
+int LoopbackServer::Accept() {
+    int fd;
+    while ((fd = accept4(m_Fd, nullptr, nullptr, SOCK_CLOEXEC)) < 0 && errno == EINTR) {
+    }
+    if (fd < 0)
+        throw std::runtime_error("accept failed");
+    return fd;
+}
+
+int LoopbackServer::Connect() const {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in address = LoopbackAddress(m_Port);
+    if (fd < 0 || connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        throw std::runtime_error("cannot connect to the loopback server");
+    return fd;
+}
+
+bool LoopbackServer::HasPending() const {
+    pollfd listening{m_Fd, POLLIN, 0};
+    return poll(&listening, 1, 0) == 1;
+}
+
+void WaitUntilBlockedIn(pid_t thread, std::initializer_list<long> calls) {
+    const std::string task = "/proc/self/task/" + std::to_string(thread);
+    auto inCall = [&task, calls] {
+        // The first field is the number of the system call the thread is in, "running" if none.
+        const std::string current = ReadFile(task + "/syscall");
+        if (current.empty() || current[0] < '0' || current[0] > '9')
+            return false;
+        const long number = std::strtol(current.c_str(), nullptr, 10);
+        return std::find(calls.begin(), calls.end(), number) != calls.end();
+    };
+    auto sleeping = [&task] {
+        // The state follows the command name, which is in parentheses and may hold blanks.
+        const std::string stat = ReadFile(task + "/stat");
+        const size_t end = stat.rfind(')');
+        return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] == 'S';
+    };
+    while (!(inCall() && sleeping()))
+        sched_yield();
+}
+
+void WaitUntilPolling(pid_t thread) {
+#ifdef SYS_poll
+    WaitUntilBlockedIn(thread, {SYS_poll, SYS_ppoll});
+#else
+    WaitUntilBlockedIn(thread, {SYS_ppoll});
+#endif
+}
+
+BackgroundRecv::BackgroundRecv(OrnUtil::CComm& channel, unsigned int n, char* data)
+    : m_Thread([this, &channel, n, data] {
+          m_Tid = gettid();
+          m_Result = channel.Recv(n, data);
+      }) {}
+
+BackgroundRecv::~BackgroundRecv() {
+    if (m_Thread.joinable())
+        m_Thread.join();
+}
+
+void BackgroundRecv::WaitUntilBlocked() {
+    while (m_Tid.load() == 0)
+        std::this_thread::yield();
+    WaitUntilPolling(m_Tid.load());
+}
+
+bool BackgroundRecv::Wait() {
+    m_Thread.join();
+    return m_Result;
 }
 
 } // namespace testing_support

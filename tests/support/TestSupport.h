@@ -2,12 +2,17 @@
 // streams, and child processes on pipes.
 #pragma once
 
+#include <OrnUtil/Comm.h>
 #include <OrnUtil/Log.h>
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
 #include <sys/types.h>
+#include <thread>
 #include <vector>
 
 namespace testing_support {
@@ -87,11 +92,58 @@ public:
     std::string Receive();
     // Closes the child's input and returns its exit code.
     int Wait();
+    // The raw pipes, for talking to the child in bytes rather than lines: the one the child reads
+    // and the one it writes.
+    int InputFd() const { return fileno(m_In); }
+    int OutputFd() const { return fileno(m_Out); }
 
 private:
     pid_t m_Pid = -1;
     FILE* m_In = nullptr;
     FILE* m_Out = nullptr;
 };
+
+// A TCP listener on 127.0.0.1 at a port the system chose, closed at the end of scope: the one
+// way the suites make a loopback server.
+class LoopbackServer {
+public:
+    LoopbackServer();
+    ~LoopbackServer();
+    LoopbackServer(const LoopbackServer&) = delete;
+    LoopbackServer& operator=(const LoopbackServer&) = delete;
+    uint16_t Port() const { return m_Port; }
+    // The next connection, waited for; the caller closes it.
+    int Accept();
+    // A client socket connected to this server (accept its other end with Accept).
+    int Connect() const;
+    // True when a connection is waiting to be accepted; does not wait.
+    bool HasPending() const;
+
+private:
+    int m_Fd = -1;
+    uint16_t m_Port = 0;
+};
+
+// A receive on a channel, run in a thread of its own.
+class BackgroundRecv {
+public:
+    BackgroundRecv(OrnUtil::CComm& channel, unsigned int n, char* data);
+    ~BackgroundRecv();
+    // Waits until the receive blocks in its wait for input.
+    void WaitUntilBlocked();
+    // The receive's result, once it has ended.
+    bool Wait();
+
+private:
+    std::atomic<pid_t> m_Tid{0};
+    bool m_Result = true;
+    std::thread m_Thread;
+};
+
+// Waits until the thread (a kernel thread id, as gettid gives it) sleeps in one of the given
+// system calls (SYS_write, ...), for tests that must act while another thread is blocked.
+void WaitUntilBlockedIn(pid_t thread, std::initializer_list<long> calls);
+// The same for the wait of a receive: poll, or ppoll where there is no poll.
+void WaitUntilPolling(pid_t thread);
 
 } // namespace testing_support

@@ -1,0 +1,153 @@
+#include "comm/CancelGate.h"
+#include "platform/CancelSignal.h"
+#include "platform/Descriptors.h"
+
+#include <OrnUtil/Comm.h>
+#include <cerrno>
+#include <cstdio>
+
+namespace OrnUtil {
+
+namespace {
+
+int AsFd(unsigned int descriptor) {
+    return static_cast<int>(descriptor);
+}
+
+unsigned int Duplicate(unsigned int descriptor) {
+    return descriptor == CComm::NONE
+               ? CComm::NONE
+               : static_cast<unsigned int>(platform::DuplicateDescriptor(AsFd(descriptor)));
+}
+
+unsigned int Stdin() {
+    return static_cast<unsigned int>(fileno(stdin));
+}
+
+unsigned int Stdout() {
+    return static_cast<unsigned int>(fileno(stdout));
+}
+
+} // namespace
+
+CComm::CComm() : CComm(NONE, NONE) {}
+
+CComm::CComm(unsigned int in, unsigned int out)
+    : Connected(m_Connected), m_Connected(false), m_FdIn(in), m_FdOut(out),
+      m_CancelSem(std::make_unique<internal::CancelGate>()) {}
+
+// The copy writes to a duplicate of the output descriptor, which it alone closes. The input is
+// never closed by a channel, so both may read the same one; an input that is also the output
+// (a socket, a terminal) is read through the duplicate.
+CComm::CComm(const CComm& other)
+    : Connected(m_Connected), m_Connected(other.IsConnected()), m_FdIn(other.m_FdIn),
+      m_FdOut(Duplicate(other.m_FdOut)), m_Options(other.m_Options),
+      m_CancelSem(std::make_unique<internal::CancelGate>()) {
+    if (other.m_FdIn == other.m_FdOut)
+        m_FdIn = m_FdOut;
+    if (m_Connected && !m_CancelSem->Open())
+        m_Connected = false;
+}
+
+CComm::~CComm() {
+    if (!m_Connected)
+        return;
+    CComm::CancelRecv();
+    m_CancelSem->Close();
+    m_Connected = false;
+    if (m_FdOut != NONE) {
+        platform::CloseDescriptor(AsFd(m_FdOut));
+        m_FdOut = NONE;
+    }
+}
+
+bool CComm::Connect() {
+    if (IsConnected())
+        return true;
+    if (!m_CancelSem->Open())
+        return false;
+    ApplyOptions();
+    __atomic_store_n(&m_Connected, true, __ATOMIC_RELEASE);
+    return true;
+}
+
+bool CComm::Disconnect() {
+    if (!IsConnected())
+        return false;
+    CancelRecv();
+    m_CancelSem->Close();
+    __atomic_store_n(&m_Connected, false, __ATOMIC_RELEASE);
+    if (m_FdOut != NONE) {
+        platform::CloseDescriptor(AsFd(m_FdOut));
+        m_FdOut = NONE;
+    }
+    return true;
+}
+
+bool CComm::Send(unsigned int n, const char* data) {
+    if (!IsConnected())
+        return false;
+    unsigned int sent = 0;
+    while (sent < n) {
+        const ssize_t written = platform::WriteSome(AsFd(m_FdOut), data + sent, n - sent);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        sent += static_cast<unsigned int>(written);
+    }
+    return true;
+}
+
+bool CComm::Recv(unsigned int n, char* data) {
+    if (n == 0)
+        return true;
+    internal::CancelGate::Pass pass(*m_CancelSem);
+    // Without an input there is nothing to wait for: the receive fails at once.
+    if (pass.Signal() < 0 || m_FdIn == NONE)
+        return false;
+    unsigned int received = 0;
+    while (received < n) {
+        if (platform::WaitSignalOrInput(pass.Signal(), AsFd(m_FdIn)) != platform::Wake::Ready)
+            return false;
+        const ssize_t got = platform::ReadSome(AsFd(m_FdIn), data + received, n - received);
+        if (got <= 0)
+            return false;
+        received += static_cast<unsigned int>(got);
+    }
+    return true;
+}
+
+bool CComm::CancelRecv() {
+    m_CancelSem->Raise();
+    return true;
+}
+
+bool CComm::SetOption(unsigned int level, unsigned int name, unsigned int value) {
+    if (!IsConnected())
+        m_Options.push_back(CommOption{level, name, value});
+    return true;
+}
+
+bool CComm::ApplyOptions() {
+    return true;
+}
+
+CCommFd::CCommFd(int fd) : CComm(static_cast<unsigned int>(fd), static_cast<unsigned int>(fd)) {}
+
+CCommFd::CCommFd(int in, int out)
+    : CComm(static_cast<unsigned int>(in), static_cast<unsigned int>(out)) {}
+
+CCommSTDIN::CCommSTDIN() : CComm(Stdin(), NONE) {}
+CCommSTDIN::CCommSTDIN(const CCommSTDIN& other) : CComm(other) {}
+CCommSTDIN::CCommSTDIN(CCommSTDIN&& other) : CComm(other) {}
+
+CCommSTDOUT::CCommSTDOUT() : CComm(NONE, Stdout()) {}
+CCommSTDOUT::CCommSTDOUT(const CCommSTDOUT& other) : CComm(other) {}
+CCommSTDOUT::CCommSTDOUT(CCommSTDOUT&& other) : CComm(other) {}
+
+CCommSTDIO::CCommSTDIO() : CComm(Stdin(), Stdout()) {}
+CCommSTDIO::CCommSTDIO(const CCommSTDIO& other) : CComm(other) {}
+CCommSTDIO::CCommSTDIO(CCommSTDIO&& other) : CComm(other) {}
+
+} // namespace OrnUtil

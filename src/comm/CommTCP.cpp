@@ -1,0 +1,184 @@
+#include "LogStatement.h"
+#include "comm/CancelGate.h"
+#include "platform/CancelSignal.h"
+#include "platform/Sockets.h"
+
+#include <OrnUtil/Comm.h>
+#include <cerrno>
+#include <cstring>
+
+namespace OrnUtil {
+
+namespace {
+
+constexpr unsigned int TCP_LEVEL = 6; // IPPROTO_TCP
+constexpr unsigned int NO_DELAY = 1;  // TCP_NODELAY
+
+int AsFd(unsigned int descriptor) {
+    return static_cast<int>(descriptor);
+}
+
+} // namespace
+
+int32_t CCommTCP::WsaErr = -1;
+
+CCommTCP::CCommTCP(unsigned int socket) : CComm(socket, socket), m_PeerAddr(0), m_PeerPort(0) {
+    InitWS2();
+    CComm::SetOption(TCP_LEVEL, NO_DELAY, 1);
+    CComm::Connect();
+}
+
+CCommTCP::CCommTCP(unsigned int addr, unsigned short port) : m_PeerAddr(addr), m_PeerPort(port) {
+    InitWS2();
+}
+
+CCommTCP::CCommTCP(std::string host, unsigned short port) : m_PeerAddr(0), m_PeerPort(port) {
+    InitWS2();
+    m_PeerAddr = platform::ResolveIPv4(host);
+}
+
+CCommTCP& CCommTCP::operator=(CCommTCP& other) {
+    m_PeerAddr = other.m_PeerAddr;
+    m_PeerPort = other.m_PeerPort;
+    return *this;
+}
+
+CCommTCP::~CCommTCP() {
+    if (IsConnected())
+        Disconnect();
+    else if (m_FdIn != NONE)
+        CloseSocket(); // left open by a failed Connect
+}
+
+// The socket layer needs no start-up here; the result is shared by every channel of the process.
+bool CCommTCP::InitWS2() {
+    if (__atomic_load_n(&WsaErr, __ATOMIC_RELAXED) == 0)
+        return true;
+    __atomic_store_n(&WsaErr, 0, __ATOMIC_RELAXED);
+    return true;
+}
+
+bool CCommTCP::Connect() {
+    ORN_LOG(DEBUG, "OrnUtil::CCommTCP::Connect") << "";
+    if (IsConnected())
+        return true;
+    if (m_FdIn != NONE)
+        CloseSocket(); // left open by a failed attempt
+    const int socket = platform::OpenTcpSocket();
+    if (socket < 0) {
+        ORN_LOG(ERROR, "OrnUtil::CCommTCP::Connect") << std::strerror(errno);
+        return false;
+    }
+    m_FdIn = m_FdOut = static_cast<unsigned int>(socket);
+    if (!ApplyOptions())
+        return false;
+    if (!platform::ConnectIPv4(socket, m_PeerAddr, m_PeerPort)) {
+        ORN_LOG(ERROR, "OrnUtil::CCommTCP::Connect") << std::strerror(errno);
+        return false;
+    }
+    SetOption(TCP_LEVEL, NO_DELAY, 1);
+    if (CComm::Connect())
+        return true;
+    CloseSocket();
+    return false;
+}
+
+bool CCommTCP::Disconnect() {
+    ORN_LOG(DEBUG, "OrnUtil::CCommTCP::Disconnect") << "";
+    // The shutdown wakes a receive waiting in another thread; the socket is closed only once that
+    // receive has left with the cancel signal, so that it never reads a descriptor number that is
+    // being reused. Without the signal the base's cancel has nothing left to raise.
+    if (m_FdIn != NONE)
+        platform::ShutdownSocket(AsFd(m_FdIn));
+    m_CancelSem->Close();
+    CloseSocket();
+    return CComm::Disconnect();
+}
+
+bool CCommTCP::CloseSocket() {
+    if (m_FdIn != NONE) {
+        platform::ShutdownSocket(AsFd(m_FdIn));
+        platform::CloseSocket(AsFd(m_FdIn));
+    }
+    m_FdIn = m_FdOut = NONE;
+    return true;
+}
+
+bool CCommTCP::Send(unsigned int n, const char* data) {
+    ORN_LOG(DEBUG3, "OrnUtil::CCommTCP::Send") << CHex(data, n);
+    if (!IsConnected())
+        return false;
+    unsigned int sent = 0;
+    while (sent < n) {
+        const ssize_t count = platform::SendSome(AsFd(m_FdOut), data + sent, n - sent);
+        // A signal handler interrupted the send before anything went out: nothing failed.
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0) {
+            ORN_LOG(ERROR, "OrnUtil::CCommTCP::Send") << "WSASend: " << errno;
+            return false;
+        }
+        if (count == 0)
+            return false;
+        sent += static_cast<unsigned int>(count);
+    }
+    return true;
+}
+
+bool CCommTCP::Recv(unsigned int n, char* data) {
+    if (!IsConnected())
+        return false;
+    ORN_LOG(DEBUG, "OrnUtil::CCommTCP::Recv") << "N: " << n;
+    internal::CancelGate::Pass pass(*m_CancelSem);
+    if (n != 0 && pass.Signal() < 0)
+        return false;
+    unsigned int received = 0;
+    while (received < n) {
+        // Only a socket that is not open can fail to be watched; poll reports it as POLLNVAL.
+        if (m_FdIn == NONE) {
+            ORN_LOG(ERROR, "OrnUtil::CCommTCP::Recv") << "WSASelect: " << EBADF;
+            return false;
+        }
+        switch (platform::WaitSignalOrInput(pass.Signal(), AsFd(m_FdIn))) {
+        case platform::Wake::Cancelled:
+            ORN_LOG(INFO, "OrnUtil::CCommTCP::Recv") << "Cancelled";
+            return false;
+        case platform::Wake::Invalid:
+            ORN_LOG(ERROR, "OrnUtil::CCommTCP::Recv") << "WSASelect: " << errno;
+            return false;
+        case platform::Wake::Failed:
+            ORN_LOG(ERROR, "OrnUtil::CCommTCP::Recv") << "Wait Failed: " << errno;
+            return false;
+        case platform::Wake::Ready:
+            break;
+        }
+        const ssize_t got = platform::ReceiveSome(AsFd(m_FdIn), data + received, n - received);
+        if (got <= 0)
+            return false;
+        received += static_cast<unsigned int>(got);
+        ORN_LOG(DEBUG1, "OrnUtil::CCommTCP::Recv") << "R: " << got;
+    }
+    ORN_LOG(DEBUG3, "OrnUtil::CCommTCP::Recv") << CHex(data, n);
+    return true;
+}
+
+bool CCommTCP::SetOption(unsigned int level, unsigned int name, unsigned int value) {
+    if (!IsConnected())
+        return CComm::SetOption(level, name, value);
+    return platform::SetSocketOption(AsFd(m_FdOut), level, name, value);
+}
+
+bool CCommTCP::ApplyOptions() {
+    while (!m_Options.empty()) {
+        const CommOption& newest = m_Options.back();
+        if (!platform::SetSocketOption(AsFd(m_FdIn), newest.Level, newest.Name, newest.Value)) {
+            ORN_LOG(ERROR, "OrnUtil::CCommTCP::ApplyOptions")
+                << "Failed to set socket options " << errno;
+            return false;
+        }
+        m_Options.pop_back();
+    }
+    return true;
+}
+
+} // namespace OrnUtil

@@ -1,0 +1,21 @@
+// Reads and writes on plain descriptors for the channels.
+#pragma once
+
+#include <cstddef>
+#include <sys/types.h>
+
+namespace OrnUtil::platform {
+
+// One read(2): the bytes read, 0 at end of input, -1 with errno.
+ssize_t ReadSome(int fd, void* data, size_t size);
+
+// One write(2) that never raises SIGPIPE: to a pipe or socket whose reader has gone it fails with
+// EPIPE and the process lives on. The bytes written, or -1 with errno.
+ssize_t WriteSome(int fd, const void* data, size_t size);
+
+// A close-on-exec duplicate of `fd`, or -1.
+int DuplicateDescriptor(int fd);
+
+void CloseDescriptor(int fd);
+
+} // namespace OrnUtil::platform
