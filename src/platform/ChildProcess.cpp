@@ -63,11 +63,6 @@ PipeEnds OpenPipe() {
     return {AboveStandardStreams(ends[0]), AboveStandardStreams(ends[1])};
 }
 
-void CloseDescriptor(int fd) {
-    if (fd >= 0)
-        close(fd);
-}
-
 pid_t SpawnChild(const std::vector<std::string>& argv, int in, int out, int err) {
     std::vector<char*> args;
     args.reserve(argv.size() + 1);

@@ -16,9 +16,6 @@ struct PipeEnds {
 // streams cannot overwrite one another. Ends are -1 when the pipe could not be made.
 PipeEnds OpenPipe();
 
-// Closes a descriptor unless it is -1.
-void CloseDescriptor(int fd);
-
 // Starts argv[0] (looked for on PATH when it holds no "/") with argv, the caller's environment and
 // the given descriptors as its standard streams. The child inherits no other descriptor, starts
 // with no signal blocked and with SIGPIPE at its default. -1 when it could not be started.

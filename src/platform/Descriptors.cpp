@@ -55,7 +55,8 @@ int DuplicateDescriptor(int fd) {
 }
 
 void CloseDescriptor(int fd) {
-    close(fd);
+    if (fd >= 0)
+        close(fd);
 }
 
 } // namespace OrnUtil::platform

@@ -16,6 +16,7 @@ ssize_t WriteSome(int fd, const void* data, size_t size);
 // A close-on-exec duplicate of `fd`, or -1.
 int DuplicateDescriptor(int fd);
 
+// Closes a descriptor unless it is -1.
 void CloseDescriptor(int fd);
 
 } // namespace OrnUtil::platform

@@ -1,4 +1,5 @@
 #include "platform/ChildProcess.h"
+#include "platform/Descriptors.h"
 
 #include "system/CommandLine.h"
 
