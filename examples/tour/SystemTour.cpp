@@ -1,10 +1,14 @@
-// Child processes on pipes, a library loaded at run time, thread groups, and the name helpers.
+// Child processes on pipes (the tour talks framed messages with a copy of itself), a library
+// loaded at run time, thread groups, and the name helpers.
 #include "Tour.h"
 
 #include <OrnUtils.h>
+#include <cctype>
 #include <cmath>
+#include <cstring>
 #include <dlfcn.h>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -19,26 +23,51 @@ std::string ReadToEnd(int fd) {
     return text;
 }
 
-void ChildProcesses() {
+// The tour's own executable, started again as the child of the exchange below.
+std::string SelfPath() {
+    char path[4096];
+    const ssize_t size = readlink("/proc/self/exe", path, sizeof path - 1);
+    return size > 0 ? std::string(path, static_cast<size_t>(size)) : std::string();
+}
+
+void FramedExchange() {
     int in, out, err, code = -1;
     void* child = nullptr;
-    // "tr" holds no "/", so it is looked for on PATH.
-    if (!OrnUtil::CreateChildProcess("tr", "a-z A-Z", in, out, err, child, false)) {
-        std::cout << "tr could not be started\n";
+    // The program is quoted: a path with blanks is still one token.
+    if (!OrnUtil::CreateChildProcess("\"" + SelfPath() + "\"", "--framed-child", in, out, err,
+                                     child, false)) {
+        std::cout << "the child could not be started\n";
         close(in), close(out), close(err);
         return;
     }
-    const std::string lines = "hello child\nsecond line\n";
-    if (write(in, lines.data(), lines.size()) != static_cast<ssize_t>(lines.size()))
-        std::cout << "the child stopped reading early\n";
-    close(in); // the child sees the end of its input
-    std::cout << "tr answered:\n" << ReadToEnd(out);
+    {
+        // The child's output is our input and the other way round.
+        auto channel = std::make_shared<OrnUtil::CCommFd>(out, in);
+        channel->Connect();
+        CCommBufBinOut request(channel);
+        CCommBufBinIn reply(channel);
+        for (const char* text : {"status?", "flash block 7"}) {
+            request.Clear();
+            request.PutN(text, static_cast<int32_t>(std::strlen(text)));
+            if (request.Send() && reply.Recv())
+                std::cout << "  sent \"" << text << "\", the child answered \"" << reply.ReadPtr()
+                          << "\"\n";
+        }
+        channel->Disconnect(); // closes the child's input: it sees the end and leaves
+    }
     OrnUtil::WaitChildProcess(child, -1, code);
     OrnUtil::CloseChildProcess(child);
     close(out), close(err);
-    std::cout << "and ended with exit code " << code << "\n";
+    std::cout << "  the child ended with exit code " << code << "\n";
+}
+
+void ChildProcesses() {
+    std::cout << "Framed messages with a child over its standard input and output:\n";
+    FramedExchange();
 
     // The command line is split as Windows splits it, and never reaches a shell.
+    int in, out, err, code = -1;
+    void* child = nullptr;
     OrnUtil::CreateChildProcess("printf", R"("[%s]\n" "two words" $(id) ; * a\"b)", in, out, err,
                                 child, false);
     close(in);
@@ -102,6 +131,23 @@ void Names() {
 }
 
 } // namespace
+
+int FramedChild() {
+    auto channel = std::make_shared<OrnUtil::CCommSTDIO>();
+    channel->Connect();
+    CCommBufBinIn request(channel);
+    CCommBufBinOut reply(channel);
+    while (request.Recv()) {
+        std::string text = request.ReadPtr();
+        for (char& c : text)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        reply.Clear();
+        reply.PutN(text.data(), static_cast<int32_t>(text.size()));
+        if (!reply.Send())
+            return 1;
+    }
+    return 0;
+}
 
 void TourSystem() {
     Section("Child processes");

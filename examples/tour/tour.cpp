@@ -9,7 +9,9 @@ void Section(const std::string& title) {
     std::cout << "\n== " << title << " ==\n";
 }
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--framed-child")
+        return FramedChild();
     // The tour keeps its level file in a folder of its own, so that it leaves the levels of the
     // applications on this machine alone.
     char folder[] = "/tmp/ornutils-tour-XXXXXX";
