@@ -4,7 +4,7 @@
 # Groups add up: "test" needs "build", "bench" and "fuzz" need "build" too.
 set -euo pipefail
 
-build=(cmake g++ ninja-build pkg-config git libcurl4-openssl-dev duktape-dev)
+build=(cmake g++ ninja-build pkg-config git libcurl4-openssl-dev ca-certificates duktape-dev)
 test=(libgtest-dev libgmock-dev tzdata tinyproxy-bin openssl microsocks iproute2
       gsettings-desktop-schemas libglib2.0-bin)
 bench=(libbenchmark-dev libspdlog-dev libpacparser-dev)
@@ -22,7 +22,7 @@ for group in "$@"; do
 done
 
 missing=()
-for package in "${wanted[@]}"; do
+for package in $(printf '%s\n' "${wanted[@]}" | sort -u); do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
         missing+=("$package")
     fi
