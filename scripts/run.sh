@@ -42,9 +42,12 @@ case "$command" in
             mkdir -p "$corpus"
             cp -n "fuzz/corpus/$name"/* "$corpus"/ 2>/dev/null || true
             echo "== $name for ${seconds}s"
-            "$target" -max_total_time="$seconds" -print_final_stats=1 "$corpus" 2>&1 |
-                grep -E 'stat::number_of_executed_units|ERROR|SUMMARY' || true
-            [ "${PIPESTATUS[0]}" -eq 0 ] || exit 1
+            log="build/fuzz/$name.log"
+            if ! "$target" -max_total_time="$seconds" -print_final_stats=1 "$corpus" >"$log" 2>&1; then
+                tail -40 "$log"
+                exit 1
+            fi
+            grep -E 'stat::number_of_executed_units' "$log"
         done
         ;;
     *)
