@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <cstring>
 #include <dlfcn.h>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <strings.h>
 
 namespace OrnUtil::platform {
@@ -288,39 +291,77 @@ private:
     void* m_Settings = nullptr;
 };
 
+// Opening a schema's settings costs tens of microseconds, far more than reading them, and a
+// request reads the settings each time. The desktop's settings database is checked for changes on
+// every read, so the default library's readers are kept for the process; any other library's live
+// for one call.
+class CReaders {
+public:
+    CReaders(const Gio& gio, bool keep) : m_Gio(gio), m_Readers(keep ? Kept() : m_Own) {}
+
+    const CSchemaReader& Get(const char* id) {
+        std::unique_ptr<CSchemaReader>& reader = m_Readers[id];
+        if (!reader)
+            reader = std::make_unique<CSchemaReader>(m_Gio, id);
+        return *reader;
+    }
+
+    static std::mutex& KeptLock() {
+        static std::mutex lock;
+        return lock;
+    }
+
+private:
+    using Map = std::map<std::string, std::unique_ptr<CSchemaReader>>;
+    static Map& Kept() {
+        static Map* kept = new Map; // never destroyed: GLib may be gone at exit
+        return *kept;
+    }
+
+    const Gio& m_Gio;
+    Map m_Own;
+    Map& m_Readers;
+};
+
+std::optional<GnomeProxyValues> ReadValues(CReaders& readers) {
+    GnomeProxyValues values;
+    const CSchemaReader& proxy = readers.Get("org.gnome.system.proxy");
+    if (!proxy.Found())
+        return std::nullopt;
+    values.mode = proxy.String("mode");
+    if (values.mode == "auto") {
+        values.autoconfigUrl = proxy.String("autoconfig-url");
+    } else if (values.mode == "manual") {
+        values.ignoreHosts = proxy.Strings("ignore-hosts");
+        values.http = readers.Get("org.gnome.system.proxy.http").Host();
+        values.https = readers.Get("org.gnome.system.proxy.https").Host();
+        values.ftp = readers.Get("org.gnome.system.proxy.ftp").Host();
+        values.socks = readers.Get("org.gnome.system.proxy.socks").Host();
+    } else {
+        return std::nullopt;
+    }
+    return values;
+}
+
 } // namespace
 
 std::optional<ProxySettings> ReadGnomeProxySettings(const char* gioLibrary) {
-    std::optional<Gio> gio;
-    if (gioLibrary != nullptr && std::strcmp(gioLibrary, GIO_LIBRARY) == 0) {
+    const bool standard = gioLibrary != nullptr && std::strcmp(gioLibrary, GIO_LIBRARY) == 0;
+    if (standard) {
         static const std::optional<Gio> loaded = LoadGio(GIO_LIBRARY);
-        gio = loaded;
-    } else {
-        gio = LoadGio(gioLibrary);
+        if (!loaded)
+            return std::nullopt;
+        std::lock_guard<std::mutex> hold(CReaders::KeptLock());
+        CReaders readers(*loaded, true);
+        const std::optional<GnomeProxyValues> values = ReadValues(readers);
+        return values ? MapGnomeProxySettings(*values) : std::nullopt;
     }
+    const std::optional<Gio> gio = LoadGio(gioLibrary);
     if (!gio)
         return std::nullopt;
-
-    GnomeProxyValues values;
-    {
-        const CSchemaReader proxy(*gio, "org.gnome.system.proxy");
-        if (!proxy.Found())
-            return std::nullopt;
-        values.mode = proxy.String("mode");
-        if (values.mode == "auto")
-            values.autoconfigUrl = proxy.String("autoconfig-url");
-        else if (values.mode == "manual")
-            values.ignoreHosts = proxy.Strings("ignore-hosts");
-        else
-            return std::nullopt;
-    }
-    if (values.mode == "manual") {
-        values.http = CSchemaReader(*gio, "org.gnome.system.proxy.http").Host();
-        values.https = CSchemaReader(*gio, "org.gnome.system.proxy.https").Host();
-        values.ftp = CSchemaReader(*gio, "org.gnome.system.proxy.ftp").Host();
-        values.socks = CSchemaReader(*gio, "org.gnome.system.proxy.socks").Host();
-    }
-    return MapGnomeProxySettings(values);
+    CReaders readers(*gio, false);
+    const std::optional<GnomeProxyValues> values = ReadValues(readers);
+    return values ? MapGnomeProxySettings(*values) : std::nullopt;
 }
 
 } // namespace OrnUtil::platform
