@@ -4,8 +4,8 @@
 //   OrnUtil::CLog::Init("");
 #pragma once
 
+#include <OrnUtil/Comm.h>
 #include <OrnUtil/Http.h>
 #include <OrnUtil/Log.h>
-#include <OrnUtil/Comm.h>
 #include <OrnUtil/System.h>
 #include <OrnUtil/Text.h>

@@ -1,3 +1,4 @@
+#include "ThreadScratch.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/LevelFile.h"
@@ -32,27 +33,21 @@ void PutTwoDigits(char* out, int value) {
 struct StreamPool {
     static constexpr size_t KEEP = 4;
     std::vector<std::unique_ptr<std::ostringstream>> idle;
-    ~StreamPool();
 };
-thread_local StreamPool pool;
-// Trivially destructible, so still readable by loggers that run in later thread-exit destructors.
-thread_local bool poolGone = false;
-
-StreamPool::~StreamPool() {
-    poolGone = true;
-}
 
 std::ostringstream& BorrowStream() {
-    if (poolGone || pool.idle.empty())
+    StreamPool* pool = internal::ThreadScratch<StreamPool>();
+    if (pool == nullptr || pool->idle.empty())
         return *new std::ostringstream;
-    std::ostringstream* stream = pool.idle.back().release();
-    pool.idle.pop_back();
+    std::ostringstream* stream = pool->idle.back().release();
+    pool->idle.pop_back();
     return *stream;
 }
 
 // Hands the stream back as a new one would be: empty, default format, default locale.
 void ReturnStream(std::ostringstream& stream) {
-    if (poolGone || pool.idle.size() >= StreamPool::KEEP) {
+    StreamPool* pool = internal::ThreadScratch<StreamPool>();
+    if (pool == nullptr || pool->idle.size() >= StreamPool::KEEP) {
         delete &stream;
         return;
     }
@@ -64,7 +59,7 @@ void ReturnStream(std::ostringstream& stream) {
     stream.fill(' ');
     if (stream.getloc() != std::locale())
         stream.imbue(std::locale());
-    pool.idle.emplace_back(&stream);
+    pool->idle.emplace_back(&stream);
 }
 
 // Reads the text of a string buffer in place: str() would copy every line once more.

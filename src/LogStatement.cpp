@@ -1,5 +1,6 @@
 #include "LogStatement.h"
 
+#include "ThreadScratch.h"
 #include "platform/Thread.h"
 
 #include <cstring>
@@ -12,24 +13,15 @@ namespace {
 
 // Demangling allocates and costs more than the rest of the line, so each thread keeps the texts of
 // the classes it has logged from, keyed by address (hashing the mangled name costs as much again).
-struct ClassNames {
-    std::unordered_map<const std::type_info*, std::string> texts;
-    ~ClassNames();
-};
-thread_local ClassNames classNames;
-// Trivially destructible, so still readable by statements in later thread-exit destructors.
-thread_local bool classNamesGone = false;
-
-ClassNames::~ClassNames() {
-    classNamesGone = true;
-}
+using ClassNames = std::unordered_map<const std::type_info*, std::string>;
 
 const std::string& ClassText(const std::type_info& type, std::string& uncached) {
-    if (classNamesGone)
+    ClassNames* names = ThreadScratch<ClassNames>();
+    if (names == nullptr)
         return uncached = className(type.name());
-    auto found = classNames.texts.find(&type);
-    if (found == classNames.texts.end())
-        found = classNames.texts.emplace(&type, className(type.name())).first;
+    auto found = names->find(&type);
+    if (found == names->end())
+        found = names->emplace(&type, className(type.name())).first;
     return found->second;
 }
 

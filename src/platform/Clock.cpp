@@ -17,16 +17,15 @@ TimeOfDay LocalTimeOfDay() {
     return {cached.tm_hour, cached.tm_min, cached.tm_sec, static_cast<int>(now.tv_nsec / 1000000)};
 }
 
-} // namespace OrnUtil::platform
-
-namespace OrnUtil::platform {
-
-uint32_t TickCount() {
+uint64_t MonotonicMs() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    const uint64_t ms =
-        static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-    return static_cast<uint32_t>(ms);
+    return static_cast<uint64_t>(now.tv_sec) * 1000u +
+           static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+uint32_t TickCount() {
+    return static_cast<uint32_t>(MonotonicMs());
 }
 
 } // namespace OrnUtil::platform

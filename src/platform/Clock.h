@@ -1,5 +1,5 @@
-// Wall-clock time for log lines, and the millisecond tick count that the proxy resolver's hold-off
-// reads.
+// Wall-clock time for log lines, and the monotonic milliseconds that deadlines and the proxy
+// resolver's hold-off read.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,9 @@ struct TimeOfDay {
 
 // The local wall-clock time of day, to the millisecond.
 TimeOfDay LocalTimeOfDay();
+
+// Milliseconds of the monotonic clock: for deadlines.
+uint64_t MonotonicMs();
 
 // Milliseconds of the monotonic clock, truncated to 32 bits: it wraps after 49.7 days, so callers
 // compare two readings by their unsigned difference.

@@ -1,5 +1,6 @@
 #include "platform/proxy/GnomeProxySettings.h"
 
+#include "Strings.h"
 #include "platform/Library.h"
 
 #include <algorithm>
@@ -14,15 +15,6 @@
 namespace OrnUtil::platform {
 
 namespace {
-
-const char BLANKS[] = " \t\r\n";
-
-std::string Trim(const std::string& text) {
-    const size_t first = text.find_first_not_of(BLANKS);
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(BLANKS) - first + 1);
-}
 
 bool StartsWithNoCase(const std::string& text, const char* prefix) {
     const size_t length = std::strlen(prefix);
@@ -53,7 +45,7 @@ bool ParseIPv4(const std::string& text, unsigned (&octets)[4]) {
 // GNOME's hosts are often typed as URLs; the proxy list wants host alone, and a character that
 // carries meaning in the list would corrupt the neighbouring entries.
 void AddProxyEntry(std::string& list, const char* scheme, const GnomeProxyHost& proxy) {
-    std::string host = Trim(proxy.host);
+    std::string host = internal::Trimmed(proxy.host);
     if (StartsWithNoCase(host, "http://"))
         host.erase(0, 7);
     while (!host.empty() && host.back() == '/')
@@ -100,7 +92,7 @@ void AddNetworkRules(std::vector<std::string>& rules, const std::string& network
 // :port) name a domain together with its subdomains; the bypass rules match whole hosts, so a
 // domain becomes two rules. IPv6 entries have no form in the bypass rules and are left out.
 void AddBypassRules(std::vector<std::string>& rules, const std::string& raw) {
-    std::string entry = Trim(raw);
+    std::string entry = internal::Trimmed(raw);
     if (entry.empty() || entry.find_first_of("; \t\r\n") != std::string::npos || entry[0] == '[' ||
         std::count(entry.begin(), entry.end(), ':') > 1)
         return;
@@ -147,7 +139,7 @@ std::string Join(const std::vector<std::string>& parts) {
 std::optional<ProxySettings> MapGnomeProxySettings(const GnomeProxyValues& values) {
     ProxySettings settings;
     if (values.mode == "auto") {
-        const std::string url = Trim(values.autoconfigUrl);
+        const std::string url = internal::Trimmed(values.autoconfigUrl);
         if (url.empty())
             settings.autoDetect = true;
         else

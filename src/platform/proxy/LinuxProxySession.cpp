@@ -1,5 +1,6 @@
 #include "platform/proxy/LinuxProxySession.h"
 
+#include "Strings.h"
 #include "platform/proxy/PacAnswer.h"
 #include "platform/proxy/PacDownload.h"
 #include "platform/proxy/Wpad.h"
@@ -10,12 +11,6 @@
 namespace OrnUtil::platform {
 
 namespace {
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 FetchLimits Limits(const ProxyTimeouts& timeouts) {
     const auto positive = [](int ms) { return static_cast<unsigned>(std::max(ms, 1)); };
@@ -37,7 +32,7 @@ std::string ProxyTargetHost(const std::string& url, uint32_t& error) {
     error = ProxyError::INVALID_URL;
     if (colon == std::string::npos || colon == 0 || url.find('\0') != std::string::npos)
         return std::string();
-    const std::string scheme = Lower(url.substr(0, colon));
+    const std::string scheme = internal::Lowered(url.substr(0, colon));
     if (!std::all_of(scheme.begin(), scheme.end(), [](unsigned char c) {
             return std::isalnum(c) || c == '+' || c == '-' || c == '.';
         }))
@@ -63,7 +58,7 @@ std::string ProxyTargetHost(const std::string& url, uint32_t& error) {
         return std::string();
     }
     error = 0;
-    return Lower(host);
+    return internal::Lowered(host);
 }
 
 uint32_t LinuxProxySession::SetTimeouts(const ProxyTimeouts& timeouts) {

@@ -1,5 +1,7 @@
 #include "platform/proxy/PacAnswer.h"
 
+#include "Strings.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -9,20 +11,8 @@ namespace OrnUtil::platform {
 
 namespace {
 
-const char* const BLANKS = " \t\r\n";
-
-std::string Trimmed(const std::string& text) {
-    const size_t first = text.find_first_not_of(BLANKS);
-    if (first == std::string::npos)
-        return std::string();
-    return text.substr(first, text.find_last_not_of(BLANKS) - first + 1);
-}
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
+using internal::Lowered;
+using internal::Trimmed;
 
 // A host:port as a PAC script writes it: no blanks, no separators, nothing a proxy URL would
 // misread.
@@ -36,11 +26,11 @@ bool IsHostPort(const std::string& text) {
 std::string TranslateEntry(const std::string& entry) {
     if (strcasecmp(entry.c_str(), "DIRECT") == 0)
         return "DIRECT";
-    const size_t blank = entry.find_first_of(BLANKS);
+    const size_t blank = entry.find_first_of(" \t\r\n");
     if (blank == std::string::npos)
         return std::string();
     const std::string keyword = entry.substr(0, blank);
-    const std::string host = Lower(Trimmed(entry.substr(blank)));
+    const std::string host = Lowered(Trimmed(entry.substr(blank)));
     if (!IsHostPort(host))
         return std::string();
     static const struct {

@@ -104,7 +104,7 @@ CPacHeap::~CPacHeap() {
 }
 
 void CPacHeap::Start(unsigned runMs) {
-    m_State.timer.deadlineMs = PacTimer::NowMs() + std::max(1u, runMs);
+    m_State.timer.deadlineMs = MonotonicMs() + std::max(1u, runMs);
     m_State.exhausted = false;
 }
 

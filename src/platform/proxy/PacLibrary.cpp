@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -272,16 +271,10 @@ duk_ret_t SortIpAddressList(duk_context* context) {
 
 } // namespace
 
-uint64_t PacTimer::NowMs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
-}
-
 unsigned PacTimer::ResolveBudgetMs() const {
     if (deadlineMs == 0)
         return resolveMs;
-    const uint64_t now = NowMs();
+    const uint64_t now = MonotonicMs();
     return now >= deadlineMs
                ? 0
                : static_cast<unsigned>(std::min<uint64_t>(resolveMs, deadlineMs - now));

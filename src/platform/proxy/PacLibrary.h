@@ -1,6 +1,8 @@
 // The functions a PAC script may call: the standard helpers and their IPv6 (Ex) variants.
 #pragma once
 
+#include "platform/Clock.h"
+
 #include <cstdint>
 #include <duktape.h>
 
@@ -12,8 +14,7 @@ struct PacTimer {
     unsigned resolveMs = 0;
     uint64_t deadlineMs = 0; // on the monotonic clock; 0 while no script code runs
 
-    static uint64_t NowMs();
-    bool Expired() const { return deadlineMs != 0 && NowMs() >= deadlineMs; }
+    bool Expired() const { return deadlineMs != 0 && MonotonicMs() >= deadlineMs; }
     unsigned ResolveBudgetMs() const;
 };
 
