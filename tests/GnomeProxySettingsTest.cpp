@@ -136,19 +136,6 @@ TEST_F(GnomeProxyStore, AutoSettingsAreRead) {
     EXPECT_FALSE(settings->autoDetect || settings->proxyList || settings->bypassList);
 }
 
-TEST_F(GnomeProxyStore, AutoModeWithoutUrlDetects) {
-    Set("org.gnome.system.proxy", "mode", "auto");
-    const auto settings = ReadGnomeProxySettings();
-    ASSERT_TRUE(settings);
-    EXPECT_TRUE(settings->autoDetect);
-    EXPECT_FALSE(settings->pacUrl);
-}
-
-TEST_F(GnomeProxyStore, NoneModeGivesNothing) {
-    Set("org.gnome.system.proxy.http", "host", "p.corp");
-    EXPECT_FALSE(ReadGnomeProxySettings());
-}
-
 TEST_F(GnomeProxyStore, WithoutGioNothingIsFound) {
     Set("org.gnome.system.proxy", "mode", "auto");
     EXPECT_FALSE(ReadGnomeProxySettings("/nonexistent/libgio-2.0.so.0"));

@@ -164,6 +164,11 @@ std::string ToolPath(const std::string& name) {
     return std::string(TOOL_DIR) + "/" + name;
 }
 
+RunResult RunTool(const std::string& name, std::vector<std::string> args) {
+    args.insert(args.begin(), ToolPath(name));
+    return Run(args);
+}
+
 RunResult Run(const std::vector<std::string>& argv) {
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)

@@ -78,6 +78,9 @@ struct RunResult {
     std::string err;
 };
 
+// Runs one of the project's tools with `args`, as Run does.
+RunResult RunTool(const std::string& name, std::vector<std::string> args);
+
 // Runs a program to its end with the given arguments (argv[0] included) and returns its exit code
 // and both output streams; the environment is the test's own.
 RunResult Run(const std::vector<std::string>& argv);
