@@ -70,7 +70,7 @@ TEST(LogLevels, TextsArePaddedAndOutOfRangeValuesHaveFixedTexts) {
     EXPECT_EQ(CLog::SubSysToString(static_cast<TLogSubSys>(0x7fffffff)), "Invalid SubSys");
 }
 
-TEST(LogLevels, LevelFromStringTakesTheFirstPaddedTextThatContainsIt) {
+TEST(LogLevels, LevelsAreFoundByContainmentAndSubsystemsByTheWholeName) {
     CapturedLog log;
     EXPECT_EQ(CLog::LevelFromString("DEBUG1"), DEBUG1);
     EXPECT_EQ(CLog::LevelFromString("DEBUG"), DEBUG);
@@ -80,7 +80,10 @@ TEST(LogLevels, LevelFromStringTakesTheFirstPaddedTextThatContainsIt) {
     EXPECT_EQ(CLog::LevelFromString(" WARN"), WARN);
     EXPECT_EQ(CLog::LevelFromString(""), ERROR);
     EXPECT_EQ(CLog::LevelFromString(" "), ERROR);
-    EXPECT_EQ(log.Text(), "") << "a level that is found is not warned about";
+    EXPECT_EQ(CLog::SubSysFromString("OTX"), OTX);
+    EXPECT_EQ(CLog::SubSysFromString("OTXLOG"), OTXLOG);
+    EXPECT_EQ(CLog::SubSysFromString("TEST"), TEST);
+    EXPECT_EQ(log.Text(), "") << "a name that is found is not warned about";
 }
 
 TEST(LogLevels, UnknownNamesAreWarnedAboutWhateverTheLevelAndGiveTheDefault) {
@@ -102,12 +105,6 @@ TEST(LogLevels, UnknownNamesAreWarnedAboutWhateverTheLevelAndGiveTheDefault) {
             // the line is written up to the NUL, as a "%s" write does
             MatchesRegex(Header(" WARN   ") + "Unknown subsystem 'APP")));
     CLog::Shutdown();
-}
-
-TEST(LogLevels, SubSysFromStringNeedsTheWholeName) {
-    EXPECT_EQ(CLog::SubSysFromString("OTX"), OTX);
-    EXPECT_EQ(CLog::SubSysFromString("OTXLOG"), OTXLOG);
-    EXPECT_EQ(CLog::SubSysFromString("TEST"), TEST);
 }
 
 TEST(Logger, LinesCarryTimeAndLevelOrNothingAtAll) {
