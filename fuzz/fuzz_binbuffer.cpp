@@ -90,26 +90,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 5:
                 buffer->ResvN(count);
                 break;
-            case 6: {
-                const uint64_t got = buffer->GetC();
-                Check(got == ModelValue(model, 1));
+            case 6:
+                Check(static_cast<uint64_t>(buffer->GetC()) == ModelValue(model, 1));
                 break;
-            }
-            case 7: {
-                const uint64_t got = buffer->GetS();
-                Check(got == ModelValue(model, 2));
+            case 7:
+                Check(static_cast<uint64_t>(buffer->GetS()) == ModelValue(model, 2));
                 break;
-            }
-            case 8: {
-                const uint64_t got = buffer->GetL();
-                Check(got == ModelValue(model, 4));
+            case 8:
+                Check(static_cast<uint64_t>(buffer->GetL()) == ModelValue(model, 4));
                 break;
-            }
-            case 9: {
-                const uint64_t got = buffer->GetLL();
-                Check(got == ModelValue(model, 8));
+            case 9:
+                Check(static_cast<uint64_t>(buffer->GetLL()) == ModelValue(model, 8));
                 break;
-            }
             case 10: {
                 char out[128];
                 buffer->GetN(out, count);

@@ -53,7 +53,7 @@ TEST(BinBuffer, ValuesAreStoredLittleEndianAndReadBack) {
     EXPECT_EQ(buffer.GetS(), 0x1234) << "a value may be read back in other pieces than written";
 }
 
-TEST(BinBuffer, CapacityIsFixedAndReadBytesAreReusedOnlyAfterClear) {
+TEST(BinBuffer, CursorsMoveOnlyAsToldWithinAFixedCapacity) {
     BinBuffer defaults;
     EXPECT_EQ(defaults.InAvail(), 64000);
     EXPECT_EQ(defaults.OutAvail(), 0);
@@ -73,6 +73,37 @@ TEST(BinBuffer, CapacityIsFixedAndReadBytesAreReusedOnlyAfterClear) {
     char out[5];
     exact.GetN(out, 5);
     EXPECT_EQ(std::string(out, 5), "abcde");
+
+    // Zero counts always succeed and change nothing.
+    BinBuffer full(2);
+    full.PutS(9);
+    full.CheckIn(0);
+    full.PutN(nullptr, 0);
+    full.ResvN(0);
+    EXPECT_EQ(full.OutAvail(), 2);
+
+    BinBuffer empty(2);
+    empty.CheckOut(0);
+    empty.GetN(nullptr, 0);
+    empty.RemvN(0);
+    EXPECT_EQ(empty.InAvail(), 2);
+
+    BinBuffer none(0);
+    EXPECT_EQ(none.InAvail(), 0);
+    ExpectOverflow(
+        none, 0, [&] { none.PutC(1); }, "PutC into no storage");
+
+    // In-place work reserves and removes exactly what it says.
+    BinBuffer inPlace(16);
+    std::memcpy(inPlace.WritePtr(), "hello", 5);
+    inPlace.CheckIn(5);
+    EXPECT_EQ(inPlace.OutAvail(), 0) << "a check moves no cursor";
+    inPlace.ResvN(5);
+    EXPECT_EQ(Readable(inPlace), "hello");
+    inPlace.CheckOut(2);
+    inPlace.RemvN(2);
+    EXPECT_EQ(inPlace.GetC(), 'l');
+    EXPECT_EQ(Readable(inPlace), "lo");
 }
 
 TEST(BinBuffer, EveryFailedCheckEmptiesTheBufferAndThrows) {
@@ -111,39 +142,6 @@ TEST(BinBuffer, EveryFailedCheckEmptiesTheBufferAndThrows) {
         test.prepare();
         ExpectOverflow(buffer, 4, test.operation, test.what);
     }
-}
-
-TEST(BinBuffer, ZeroCountsAlwaysSucceedAndChangeNothing) {
-    BinBuffer full(2);
-    full.PutS(9);
-    full.CheckIn(0);
-    full.PutN(nullptr, 0);
-    full.ResvN(0);
-    EXPECT_EQ(full.OutAvail(), 2);
-
-    BinBuffer empty(2);
-    empty.CheckOut(0);
-    empty.GetN(nullptr, 0);
-    empty.RemvN(0);
-    EXPECT_EQ(empty.InAvail(), 2);
-
-    BinBuffer none(0);
-    EXPECT_EQ(none.InAvail(), 0);
-    ExpectOverflow(
-        none, 0, [&] { none.PutC(1); }, "PutC into no storage");
-}
-
-TEST(BinBuffer, InPlaceWorkReservesAndRemovesExactlyWhatItSays) {
-    BinBuffer buffer(16);
-    std::memcpy(buffer.WritePtr(), "hello", 5);
-    buffer.CheckIn(5);
-    EXPECT_EQ(buffer.OutAvail(), 0) << "a check moves no cursor";
-    buffer.ResvN(5);
-    EXPECT_EQ(Readable(buffer), "hello");
-    buffer.CheckOut(2);
-    buffer.RemvN(2);
-    EXPECT_EQ(buffer.GetC(), 'l');
-    EXPECT_EQ(Readable(buffer), "lo");
 }
 
 TEST(BinBuffer, CopiesOwnTheirStorageWithCursorsAtTheSameOffsets) {

@@ -96,6 +96,18 @@ void ReportMedian(benchmark::State& state, std::vector<double>& latencies) {
     state.counters["median_us"] = latencies[latencies.size() / 2] * 1e6;
 }
 
+// Times one raise per iteration, then lets the waiter go.
+template <typename Raise>
+void MeasureEach(benchmark::State& state, Waiter& waiter, Raise raise) {
+    std::vector<double> latencies;
+    for (auto _ : state) {
+        latencies.push_back(waiter.Measure(raise));
+        state.SetIterationTime(latencies.back());
+    }
+    waiter.Stop(raise);
+    ReportMedian(state, latencies);
+}
+
 void CancelBaseline(benchmark::State& state) {
     const int signal = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     Waiter waiter([signal] {
@@ -110,13 +122,7 @@ void CancelBaseline(benchmark::State& state) {
         if (write(signal, &one, sizeof one) < 0) {
         }
     };
-    std::vector<double> latencies;
-    for (auto _ : state) {
-        latencies.push_back(waiter.Measure(raise));
-        state.SetIterationTime(latencies.back());
-    }
-    waiter.Stop(raise);
-    ReportMedian(state, latencies);
+    MeasureEach(state, waiter, raise);
     close(signal);
 }
 BENCHMARK(CancelBaseline)->Name("CancelLatency/baseline")->UseManualTime();
@@ -132,14 +138,7 @@ void CancelLibrary(benchmark::State& state) {
             char byte;
             channel.Recv(1, &byte);
         });
-        auto raise = [&channel] { channel.CancelRecv(); };
-        std::vector<double> latencies;
-        for (auto _ : state) {
-            latencies.push_back(waiter.Measure(raise));
-            state.SetIterationTime(latencies.back());
-        }
-        waiter.Stop(raise);
-        ReportMedian(state, latencies);
+        MeasureEach(state, waiter, [&channel] { channel.CancelRecv(); });
     }
     close(fds[0]);
 }

@@ -85,18 +85,7 @@ bool CComm::Disconnect() {
 }
 
 bool CComm::Send(unsigned int n, const char* data) {
-    if (!IsConnected())
-        return false;
-    unsigned int sent = 0;
-    while (sent < n) {
-        const ssize_t written = platform::WriteSome(AsFd(m_FdOut), data + sent, n - sent);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        sent += static_cast<unsigned int>(written);
-    }
-    return true;
+    return IsConnected() && platform::WriteAll(AsFd(m_FdOut), data, n, platform::WriteSome);
 }
 
 bool CComm::Recv(unsigned int n, char* data) {

@@ -1,6 +1,7 @@
 #include "LogStatement.h"
 #include "comm/CancelGate.h"
 #include "platform/CancelSignal.h"
+#include "platform/Descriptors.h"
 #include "platform/Sockets.h"
 
 #include <OrnUtil/Comm.h>
@@ -108,21 +109,13 @@ bool CCommTCP::Send(unsigned int n, const char* data) {
     ORN_LOG(DEBUG3, "OrnUtil::CCommTCP::Send") << CHex(data, n);
     if (!IsConnected())
         return false;
-    unsigned int sent = 0;
-    while (sent < n) {
-        const ssize_t count = platform::SendSome(AsFd(m_FdOut), data + sent, n - sent);
-        // A signal handler interrupted the send before anything went out: nothing failed.
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0) {
-            ORN_LOG(ERROR, "OrnUtil::CCommTCP::Send") << "WSASend: " << errno;
-            return false;
-        }
-        if (count == 0)
-            return false;
-        sent += static_cast<unsigned int>(count);
+    if (platform::WriteAll(AsFd(m_FdOut), data, n, platform::SendSome))
+        return true;
+    const int error = errno;
+    if (error != 0) {
+        ORN_LOG(ERROR, "OrnUtil::CCommTCP::Send") << "WSASend: " << error;
     }
-    return true;
+    return false;
 }
 
 bool CCommTCP::Recv(unsigned int n, char* data) {

@@ -50,6 +50,24 @@ ssize_t WriteSome(int fd, const void* data, size_t size) {
     return written;
 }
 
+bool WriteAll(int fd, const char* data, size_t size,
+              ssize_t (*writeSome)(int, const void*, size_t)) {
+    size_t sent = 0;
+    while (sent < size) {
+        const ssize_t count = writeSome(fd, data + sent, size - sent);
+        // A signal handler interrupted the write before anything went out: nothing failed.
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0) {
+            if (count == 0)
+                errno = 0;
+            return false;
+        }
+        sent += static_cast<size_t>(count);
+    }
+    return true;
+}
+
 int DuplicateDescriptor(int fd) {
     return fcntl(fd, F_DUPFD_CLOEXEC, 0);
 }

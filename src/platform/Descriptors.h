@@ -13,6 +13,11 @@ ssize_t ReadSome(int fd, void* data, size_t size);
 // EPIPE and the process lives on. The bytes written, or -1 with errno.
 ssize_t WriteSome(int fd, const void* data, size_t size);
 
+// Writes all `size` bytes through `writeSome` (WriteSome or a socket's SendSome), going on after
+// partial and interrupted writes. False with errno, or with errno 0 when a write took nothing.
+bool WriteAll(int fd, const char* data, size_t size,
+              ssize_t (*writeSome)(int, const void*, size_t));
+
 // A close-on-exec duplicate of `fd`, or -1.
 int DuplicateDescriptor(int fd);
 

@@ -156,6 +156,15 @@ void WriteFile(const std::string& path, const std::string& content) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
+void WriteAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = write(fd, bytes.data() + done, bytes.size() - done);
+        ASSERT_GT(written, 0);
+        done += static_cast<size_t>(written);
+    }
+}
+
 std::string HelperPath(const std::string& name) {
     return std::string(HELPER_DIR) + "/" + name;
 }

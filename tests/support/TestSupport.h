@@ -69,6 +69,10 @@ std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 
 // Path of a helper program built beside the suites, or of a tool.
+// Writes all of `bytes` to a descriptor, going on after partial writes; a failed write fails the
+// test.
+void WriteAll(int fd, const std::string& bytes);
+
 std::string HelperPath(const std::string& name);
 std::string ToolPath(const std::string& name);
 
