@@ -1,5 +1,4 @@
 #include <OrnUtil/Comm.h>
-#include <algorithm>
 
 namespace {
 
@@ -35,14 +34,9 @@ bool CCommBufBinIn::Recv() {
         PutC(0);
         return true;
     }
-    // Whatever the length claims is read and dropped, a buffer's worth at a time.
-    Clear();
-    for (uint32_t left = length; left > 0;) {
-        const uint32_t chunk = std::min(left, static_cast<uint32_t>(InAvail()));
-        if (!Recv(chunk, WritePtr()))
-            break;
-        left -= chunk;
+    for (uint32_t drained = 0; drained < length && Recv(1, WritePtr()); ++drained) {
     }
+    Clear();
     PutC('{');
     PutC('}');
     PutC(0);
