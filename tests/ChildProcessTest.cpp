@@ -107,7 +107,7 @@ bool HasNoChildren() {
     return waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
 }
 
-TEST(CommandLine, BlanksSeparateAndQuotesGroup) {
+TEST(CommandLine, SplitsAtBlanksWithQuotesGroupingAndBackslashesEscapingOnlyQuotes) {
     EXPECT_THAT(SplitCommandLine(""), IsEmpty());
     EXPECT_THAT(SplitCommandLine("prog"), ElementsAre("prog"));
     EXPECT_THAT(SplitCommandLine("prog  a\t b "), ElementsAre("prog", "a", "b"));
@@ -118,25 +118,19 @@ TEST(CommandLine, BlanksSeparateAndQuotesGroup) {
                 ElementsAre("prog", "open to the end "));
     EXPECT_THAT(SplitCommandLine("prog ; | $(id) `id` * 'a b' a\nb"),
                 ElementsAre("prog", ";", "|", "$(id)", "`id`", "*", "'a", "b'", "a\nb"));
-}
-
-TEST(CommandLine, BackslashesEscapeOnlyAQuote) {
+    // Backslashes escape only a quote.
     EXPECT_THAT(SplitCommandLine(R"(prog a\b a\\b a\)"),
                 ElementsAre("prog", R"(a\b)", R"(a\\b)", R"(a\)"));
     EXPECT_THAT(SplitCommandLine(R"(prog \"a\")"), ElementsAre("prog", R"("a")"));
     EXPECT_THAT(SplitCommandLine(R"(prog a\\\"b)"), ElementsAre("prog", R"(a\"b)"));
     EXPECT_THAT(SplitCommandLine(R"(prog a\\\\"b c")"), ElementsAre("prog", R"(a\\b c)"));
     EXPECT_THAT(SplitCommandLine(R"(prog "a\"b c")"), ElementsAre("prog", R"(a"b c)"));
-}
-
-TEST(CommandLine, DoubledQuoteInsideQuotesIsALiteralQuoteThatEndsTheGroup) {
+    // A doubled quote inside quotes is a literal quote that ends the group.
     EXPECT_THAT(SplitCommandLine(R"(prog "a""b")"), ElementsAre("prog", R"(a"b)"));
     EXPECT_THAT(SplitCommandLine(R"(prog "a""b c")"), ElementsAre("prog", R"(a"b)", "c"));
     EXPECT_THAT(SplitCommandLine(R"(prog """" x)"), ElementsAre("prog", R"(" x)"));
     EXPECT_THAT(SplitCommandLine(R"(prog """ x)"), ElementsAre("prog", R"(")", "x"));
-}
-
-TEST(CommandLine, TheProgramHasNoEscapesAndEndsAtItsClosingQuote) {
+    // The program has no escapes and ends at its closing quote.
     EXPECT_THAT(SplitCommandLine(R"("C:\Program Files\x.exe" -v)"),
                 ElementsAre(R"(C:\Program Files\x.exe)", "-v"));
     EXPECT_THAT(SplitCommandLine(R"(C:\dir\x.exe a)"), ElementsAre(R"(C:\dir\x.exe)", "a"));
@@ -205,32 +199,23 @@ TEST(ChildProcess, ExchangesOverItsStandardStreamsAndGivesItsExitCode) {
     ASSERT_NE(child.process, nullptr);
     WriteAll(child.in, "first\nsecond\n");
     int code = -1000;
-    // It waits for the end of its input, so it cannot have ended yet.
+    // It waits for the end of its input, so it cannot have ended yet, nor end in a short wait.
     EXPECT_FALSE(WaitChildProcess(child.process, 0, code));
+    EXPECT_FALSE(WaitChildProcess(child.process, 20, code));
     EXPECT_EQ(code, -1000);
     child.CloseInput();
     EXPECT_EQ(ReadAll(child.out), "out:first\nout:second\n");
     EXPECT_EQ(ReadAll(child.err), "err:first\nerr:second\n");
-    EXPECT_EQ(child.Wait(), 7);
+    EXPECT_TRUE(WaitChildProcess(child.process, 60000, code));
+    EXPECT_EQ(code, 7);
     // Asked again, the same answer, however asked.
+    EXPECT_EQ(child.Wait(), 7);
     EXPECT_TRUE(WaitChildProcess(child.process, 0, code));
     EXPECT_EQ(code, 7);
-    EXPECT_TRUE(WaitChildProcess(child.process, 1000, code));
     EXPECT_FALSE(TerminateChildProcess(child.process));
 }
 
-TEST(ChildProcess, TimedWaitEndsWhenTheChildEndsOrTheTimeRunsOut) {
-    Started child(Probe(), "block");
-    ASSERT_TRUE(child.ok);
-    int code = -1000;
-    EXPECT_FALSE(WaitChildProcess(child.process, 20, code));
-    EXPECT_EQ(code, -1000);
-    child.CloseInput();
-    EXPECT_TRUE(WaitChildProcess(child.process, 60000, code));
-    EXPECT_EQ(code, 0);
-}
-
-TEST(ChildProcess, SignalsGive128PlusTheSignal) {
+TEST(ChildProcess, SignalsGive128PlusTheSignalAndANullHandleIsRefused) {
     Started raised(Probe(), "raise " + std::to_string(SIGTERM));
     EXPECT_EQ(raised.Wait(), 128 + SIGTERM);
 
@@ -243,9 +228,8 @@ TEST(ChildProcess, SignalsGive128PlusTheSignal) {
     std::thread killer([&waited] { EXPECT_TRUE(TerminateChildProcess(waited.process)); });
     EXPECT_EQ(waited.Wait(), 128 + SIGKILL);
     killer.join();
-}
 
-TEST(ChildProcess, NullHandleIsRefused) {
+    // No process, nothing to wait for or end.
     int code = -1000;
     EXPECT_FALSE(WaitChildProcess(nullptr, -1, code));
     EXPECT_EQ(code, -1000);
@@ -286,25 +270,24 @@ TEST(ChildProcess, NoZombieRemainsAfterWaitingOrClosing) {
     }
 }
 
-TEST(ChildProcess, TheChildInheritsOnlyItsStandardStreams) {
+TEST(ChildProcess, ChildrenInheritOnlyTheirStandardStreams) {
     int leaky[2];
     ASSERT_EQ(pipe(leaky), 0); // without close-on-exec, as an application may open one
     Started child(Probe(), "fds");
-    const std::set<int> seen = DescriptorsSeenByChild(ReadAll(child.out));
+    std::set<int> seen = DescriptorsSeenByChild(ReadAll(child.out));
     EXPECT_EQ(child.Wait(), 0);
     EXPECT_EQ(seen.count(0) + seen.count(1) + seen.count(2), 3u);
     EXPECT_EQ(seen.count(leaky[0]) + seen.count(leaky[1]), 0u);
     close(leaky[0]);
     close(leaky[1]);
-}
 
-TEST(ChildProcess, OtherChildrenDoNotInheritTheLibrarysDescriptors) {
+    // Nor do other children inherit the library's pipes.
     Started held(Probe(), "block");
     ASSERT_TRUE(held.ok);
     // Started without the library, by a spawn that passes on every inheritable descriptor.
     const RunResult other = testing_support::Run({Probe(), "fds"});
     ASSERT_EQ(other.exitCode, 0);
-    const std::set<int> seen = DescriptorsSeenByChild(other.out);
+    seen = DescriptorsSeenByChild(other.out);
     for (int fd : {held.in, held.out, held.err})
         EXPECT_EQ(seen.count(fd), 0u) << "descriptor " << fd;
 }

@@ -186,7 +186,7 @@ bool PluginMapped() {
     return ReadFile("/proc/self/maps").find(TEST_PLUGIN) != std::string::npos;
 }
 
-TEST(LoadLibrary, LoadsBindsAndUnloadsAPlugin) {
+TEST(LoadLibrary, LoadsBindsAndUnloadsAPluginAndADestroyedObjectUnloadsWithoutUnbind) {
     CPlugin plugin;
     EXPECT_FALSE(plugin.IsLoaded());
     plugin.Unload(); // nothing loaded: no Unbind
@@ -214,6 +214,16 @@ TEST(LoadLibrary, LoadsBindsAndUnloadsAPlugin) {
     EXPECT_EQ(plugin.Load(TEST_PLUGIN), 7);
     EXPECT_TRUE(plugin.IsLoaded());
     plugin.Unload();
+
+    // Destroying a loaded object unloads without Unbind.
+    const int unbindsBefore = unbindCalls;
+    {
+        CPlugin destroyed;
+        ASSERT_EQ(destroyed.Load(TEST_PLUGIN), 0);
+        ASSERT_TRUE(PluginMapped());
+    }
+    EXPECT_EQ(unbindCalls, unbindsBefore);
+    EXPECT_FALSE(PluginMapped());
 }
 
 TEST(LoadLibrary, APathThatCannotLoadGivesOneWithoutBind) {
@@ -227,17 +237,6 @@ TEST(LoadLibrary, APathThatCannotLoadGivesOneWithoutBind) {
         EXPECT_FALSE(plugin.IsLoaded());
     }
     EXPECT_EQ(plugin.m_Binds, 0);
-}
-
-TEST(LoadLibrary, DestroyingALoadedObjectUnloadsWithoutUnbind) {
-    const int unbindsBefore = unbindCalls;
-    {
-        CPlugin plugin;
-        ASSERT_EQ(plugin.Load(TEST_PLUGIN), 0);
-        ASSERT_TRUE(PluginMapped());
-    }
-    EXPECT_EQ(unbindCalls, unbindsBefore);
-    EXPECT_FALSE(PluginMapped());
 }
 
 TEST(LoadLibrary, LoadAndUnloadFromManyThreadsBindOncePerLoad) {
@@ -293,39 +292,35 @@ TEST(Names, SplitStringKeepsEveryEmptyToken) {
                 ElementsAre("x", "y"));
 }
 
-struct UrlParts {
-    std::string scheme = "s?", host = "h?", path = "p?", file = "f?";
-};
-
-UrlParts SplitUrl(const std::string& url, bool expected = true) {
-    UrlParts parts;
-    EXPECT_EQ(OrnUtil::SplitURL(url, parts.scheme, parts.host, parts.path, parts.file), expected)
-        << url;
-    return parts;
-}
-
-#define EXPECT_PARTS(parts, s, h, p, f)                                                            \
-    do {                                                                                           \
-        EXPECT_EQ((parts).scheme, s);                                                              \
-        EXPECT_EQ((parts).host, h);                                                                \
-        EXPECT_EQ((parts).path, p);                                                                \
-        EXPECT_EQ((parts).file, f);                                                                \
-    } while (0)
-
 TEST(Names, SplitURLIntoSchemeHostPathAndFile) {
-    EXPECT_PARTS(SplitUrl("HTTP://host:8080/dir/sub/page.html"), "http://", "host:8080/",
-                 "dir/sub/", "page.html");
-    EXPECT_PARTS(SplitUrl("https://h/page"), "https://", "h/", "p?/", "page");
-    EXPECT_PARTS(SplitUrl("http://h/"), "http://", "h/", "p?/", "");
-    EXPECT_PARTS(SplitUrl("http://h//x"), "http://", "h/", "p?/", "x");
-    EXPECT_PARTS(SplitUrl("http://h/a/"), "http://", "h/", "a/", "");
-    EXPECT_PARTS(SplitUrl("http://h"), "http://", "h?/", "p?/", "h");
-    EXPECT_PARTS(SplitUrl("file:///C:/dir/f.txt"), "file://", "", "C:/dir/", "f.txt");
-    EXPECT_PARTS(SplitUrl("ftp://h/a:b/f"), "ftp://", "", "a:b/", "f");
-    EXPECT_PARTS(SplitUrl("x://"), "x://", "h?/", "p?/", "");
-    EXPECT_PARTS(SplitUrl("://h/q?a=b/c"), "://", "h/", "q?a=b/", "c");
-    EXPECT_PARTS(SplitUrl("no scheme/here", false), "s?", "h?", "p?", "f?");
-    EXPECT_PARTS(SplitUrl("", false), "s?", "h?", "p?", "f?");
+    struct Case {
+        const char* url;
+        bool split;
+        const char *scheme, *host, *path, *file; // "?" marks what was left as it was
+    };
+    for (const Case& c : {
+             Case{"HTTP://host:8080/dir/sub/page.html", true, "http://", "host:8080/", "dir/sub/",
+                  "page.html"},
+             Case{"https://h/page", true, "https://", "h/", "p?/", "page"},
+             Case{"http://h/", true, "http://", "h/", "p?/", ""},
+             Case{"http://h//x", true, "http://", "h/", "p?/", "x"},
+             Case{"http://h/a/", true, "http://", "h/", "a/", ""},
+             Case{"http://h", true, "http://", "h?/", "p?/", "h"},
+             Case{"file:///C:/dir/f.txt", true, "file://", "", "C:/dir/", "f.txt"},
+             Case{"ftp://h/a:b/f", true, "ftp://", "", "a:b/", "f"},
+             Case{"x://", true, "x://", "h?/", "p?/", ""},
+             Case{"://h/q?a=b/c", true, "://", "h/", "q?a=b/", "c"},
+             Case{"no scheme/here", false, "s?", "h?", "p?", "f?"},
+             Case{"", false, "s?", "h?", "p?", "f?"},
+         }) {
+        SCOPED_TRACE(c.url);
+        std::string scheme = "s?", host = "h?", path = "p?", file = "f?";
+        EXPECT_EQ(OrnUtil::SplitURL(c.url, scheme, host, path, file), c.split);
+        EXPECT_EQ(scheme, c.scheme);
+        EXPECT_EQ(host, c.host);
+        EXPECT_EQ(path, c.path);
+        EXPECT_EQ(file, c.file);
+    }
 }
 
 TEST(Names, ExpandEnvStringsReplacesSetVariablesOnly) {
@@ -348,50 +343,44 @@ TEST(Names, ExpandEnvStringsReplacesSetVariablesOnly) {
     EXPECT_EQ(ExpandEnvStrings(std::string("%ORN_TEST_SET%\0tail", 19)), "value");
 }
 
-class MakeDirectoryTest : public testing::Test {
-protected:
-    TempDir m_Dir;
+bool IsDirectory(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
 
-    bool IsDirectory(const std::string& path) {
-        struct stat info {};
-        return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-    }
-};
-
-TEST_F(MakeDirectoryTest, AbsolutePathsWithAnySeparators) {
-    EXPECT_TRUE(OrnUtil::MakeDirectory(m_Dir / "a/b/c"));
-    EXPECT_TRUE(IsDirectory(m_Dir / "a/b/c"));
-    EXPECT_TRUE(OrnUtil::MakeDirectory(m_Dir / "a/b/c")); // all there already
-    EXPECT_TRUE(OrnUtil::MakeDirectory(m_Dir.Path() + "//d\\\\e///f//"));
-    EXPECT_TRUE(IsDirectory(m_Dir / "d/e/f"));
+TEST(MakeDirectory, MakesEveryMissingLevelWithAnySeparators) {
+    TempDir dir;
+    EXPECT_TRUE(OrnUtil::MakeDirectory(dir / "a/b/c"));
+    EXPECT_TRUE(IsDirectory(dir / "a/b/c"));
+    EXPECT_TRUE(OrnUtil::MakeDirectory(dir / "a/b/c")); // all there already
+    EXPECT_TRUE(OrnUtil::MakeDirectory(dir.Path() + "//d\\\\e///f//"));
+    EXPECT_TRUE(IsDirectory(dir / "d/e/f"));
     EXPECT_TRUE(OrnUtil::MakeDirectory(""));
     EXPECT_TRUE(OrnUtil::MakeDirectory("/"));
-}
 
-TEST_F(MakeDirectoryTest, RelativePathsStartAtTheCurrentDirectory) {
+    // Relative paths start at the current directory.
     char previous[4096];
     ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
-    ASSERT_EQ(chdir(m_Dir.Path().c_str()), 0);
-    EXPECT_TRUE(OrnUtil::MakeDirectory("a/b/"));
-    EXPECT_TRUE(OrnUtil::MakeDirectory("a\\c"));
+    ASSERT_EQ(chdir(dir.Path().c_str()), 0);
+    EXPECT_TRUE(OrnUtil::MakeDirectory("r/b/"));
+    EXPECT_TRUE(OrnUtil::MakeDirectory("r\\c"));
     EXPECT_TRUE(OrnUtil::MakeDirectory("./x/../y"));
     ASSERT_EQ(chdir(previous), 0);
-    EXPECT_TRUE(IsDirectory(m_Dir / "a/b"));
-    EXPECT_TRUE(IsDirectory(m_Dir / "a/c"));
-    EXPECT_TRUE(IsDirectory(m_Dir / "x"));
-    EXPECT_TRUE(IsDirectory(m_Dir / "y"));
+    for (const char* made : {"r/b", "r/c", "x", "y"})
+        EXPECT_TRUE(IsDirectory(dir / made)) << made;
 }
 
-TEST_F(MakeDirectoryTest, AFileInTheWayIsAFailureAndWhatWasMadeStays) {
-    WriteFile(m_Dir / "file", "");
-    EXPECT_FALSE(OrnUtil::MakeDirectory(m_Dir / "file"));
-    EXPECT_FALSE(OrnUtil::MakeDirectory(m_Dir / "file/sub"));
-    EXPECT_FALSE(OrnUtil::MakeDirectory(m_Dir / "made/../file/deeper"));
-    EXPECT_TRUE(IsDirectory(m_Dir / "made"));
+TEST(MakeDirectory, AFileInTheWayIsAFailureAndWhatWasMadeStays) {
+    TempDir dir;
+    WriteFile(dir / "file", "");
+    EXPECT_FALSE(OrnUtil::MakeDirectory(dir / "file"));
+    EXPECT_FALSE(OrnUtil::MakeDirectory(dir / "file/sub"));
+    EXPECT_FALSE(OrnUtil::MakeDirectory(dir / "made/../file/deeper"));
+    EXPECT_TRUE(IsDirectory(dir / "made"));
 
     // A component that cannot be made at all: its name is too long.
-    EXPECT_FALSE(OrnUtil::MakeDirectory(m_Dir / "before/" + std::string(300, 'n') + "/after"));
-    EXPECT_TRUE(IsDirectory(m_Dir / "before"));
+    EXPECT_FALSE(OrnUtil::MakeDirectory(dir / "before/" + std::string(300, 'n') + "/after"));
+    EXPECT_TRUE(IsDirectory(dir / "before"));
 }
 
 } // namespace

@@ -32,25 +32,49 @@ std::string ToUtf8(const std::string& charset, const std::string& text, bool* wh
     return out;
 }
 
-TEST(Utf, ConvertsWholeTextsBothWays) {
-    bool whole = false;
-    EXPECT_EQ(FromUtf8("ISO-8859-1", "\xC3\xA9", &whole), "\xE9");
-    EXPECT_TRUE(whole);
-    EXPECT_EQ(ToUtf8("ISO-8859-1", "\xE9", &whole), "\xC3\xA9");
-    EXPECT_TRUE(whole);
-    // A character outside the basic plane: four UTF-8 bytes, a surrogate pair in UTF-16.
-    const std::string grin = "A\xF0\x9F\x98\x80";
-    const std::string utf16 = FromUtf8("UTF-16LE", grin, &whole);
-    EXPECT_EQ(utf16, std::string("A\0\x3D\xD8\x00\xDE", 6));
-    EXPECT_EQ(ToUtf8("UTF-16LE", utf16, &whole), grin);
-    EXPECT_TRUE(whole);
-    EXPECT_EQ(ToUtf8("UTF-16", std::string("\xFE\xFF\0A", 4)), "A");
-    // An empty text converts to an empty one, whatever the output held.
-    EXPECT_EQ(FromUtf8("ISO-8859-1", "", &whole), "");
-    EXPECT_TRUE(whole);
+TEST(Utf, ConvertsUpToTheFirstFaultAndSaysWhetherTheWholeTextWent) {
+    struct Case {
+        bool fromUtf8;
+        const char* charset;
+        std::string in, out;
+        bool whole;
+    };
+    const std::string grin = "A\xF0\x9F\x98\x80"; // a surrogate pair in UTF-16
+    const std::string grin16("A\0\x3D\xD8\x00\xDE", 6);
+    // Hex escapes end at the next backslash, so "\x42" is a B right after a non-ASCII byte.
+    const Case cases[] = {
+        {true, "ISO-8859-1", "\xC3\xA9", "\xE9", true},
+        {false, "ISO-8859-1", "\xE9", "\xC3\xA9", true},
+        {true, "UTF-16LE", grin, grin16, true},
+        {false, "UTF-16LE", grin16, grin, true},
+        {false, "UTF-16", std::string("\xFE\xFF\0A", 4), "A", true},
+        {true, "ISO-8859-1", "", "", true}, // whatever the output held
+        // Bad input: what came before it is kept.
+        {true, "ISO-8859-1", "A\xFF\x42", "A", false},
+        {true, "ISO-8859-1", "AB\xC3", "AB", false},                    // truncated sequence
+        {true, "ISO-8859-1", "A\xE2\x82\xAC\x42", "A", false},          // no euro in Latin-1
+        {false, "UTF-16LE", std::string("A\0\x3D\xD8", 4), "A", false}, // half a pair
+        // One call, no flush: a stateful target is left without its closing shift.
+        {true, "UTF-7", "\xC3\xA9", "+AO", true},
+        // Transliteration and ignoring complete the text but still report false.
+        {true, "ISO-8859-1//TRANSLIT", "A\xE2\x82\xAC\x42", "AEURB", false},
+        {true, "ISO-8859-1//IGNORE", "A\xE2\x82\xAC\x42", "AB", false},
+        {true, "ISO-8859-1//IGNORE", "A\xFF\x42\xC3\xA9", "AB\xE9", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.charset) + " " + testing::PrintToString(c.in));
+        bool whole = !c.whole;
+        EXPECT_EQ(c.fromUtf8 ? FromUtf8(c.charset, c.in, &whole) : ToUtf8(c.charset, c.in, &whole),
+                  c.out);
+        EXPECT_EQ(whole, c.whole);
+    }
     std::string out = "old";
     EXPECT_TRUE(toUTF8("UTF-16LE", nullptr, 0, out));
     EXPECT_EQ(out, "");
+    // Four output bytes per input byte, never more: the mark and the character do not fit.
+    bool whole = true;
+    EXPECT_LE(FromUtf8("UTF-32", "A", &whole).size(), 4u);
+    EXPECT_FALSE(whole);
 }
 
 TEST(Utf, ConvertsATextHeldInTheOutputItself) {
@@ -65,36 +89,6 @@ TEST(Utf, ConvertsATextHeldInTheOutputItself) {
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "\xE9\xE9");
 }
 
-TEST(Utf, StopsAtBadInputAndKeepsWhatWasConvertedBefore) {
-    bool whole = true;
-    EXPECT_EQ(FromUtf8("ISO-8859-1",
-                       "A\xFF"
-                       "B",
-                       &whole),
-              "A");
-    EXPECT_FALSE(whole);
-    whole = true;
-    EXPECT_EQ(FromUtf8("ISO-8859-1", "AB\xC3", &whole), "AB"); // truncated sequence
-    EXPECT_FALSE(whole);
-    whole = true;
-    EXPECT_EQ(FromUtf8("ISO-8859-1",
-                       "A\xE2\x82\xAC"
-                       "B",
-                       &whole),
-              "A"); // no euro in Latin-1
-    EXPECT_FALSE(whole);
-    whole = true;
-    EXPECT_EQ(ToUtf8("UTF-16LE", std::string("A\0\x3D\xD8", 4), &whole), "A"); // half a pair
-    EXPECT_FALSE(whole);
-    // Four output bytes per input byte, never more: the mark and the character do not fit.
-    whole = true;
-    EXPECT_LE(FromUtf8("UTF-32", "A", &whole).size(), 4u);
-    EXPECT_FALSE(whole);
-    // One call, no flush: a stateful target is left without its closing shift.
-    EXPECT_EQ(FromUtf8("UTF-7", "\xC3\xA9", &whole), "+AO");
-    EXPECT_TRUE(whole);
-}
-
 TEST(Utf, UnknownCharacterSetsAndNegativeLengthsLeaveTheOutputAlone) {
     std::vector<char> bytes{'k', 'e', 'e', 'p'};
     EXPECT_FALSE(fromUTF8("NO-SUCH-CHARSET", "abc", 3, bytes));
@@ -106,71 +100,39 @@ TEST(Utf, UnknownCharacterSetsAndNegativeLengthsLeaveTheOutputAlone) {
     EXPECT_EQ(text, "keep");
 }
 
-TEST(Utf, TransliterationAndIgnoreCompleteTheTextButReportFalse) {
-    bool whole = true;
-    EXPECT_EQ(FromUtf8("ISO-8859-1//TRANSLIT",
-                       "A\xE2\x82\xAC"
-                       "B",
-                       &whole),
-              "AEURB");
-    EXPECT_FALSE(whole);
-    whole = true;
-    EXPECT_EQ(FromUtf8("ISO-8859-1//IGNORE",
-                       "A\xE2\x82\xAC"
-                       "B",
-                       &whole),
-              "AB");
-    EXPECT_FALSE(whole);
-    whole = true;
-    EXPECT_EQ(FromUtf8("ISO-8859-1//IGNORE",
-                       "A\xFF"
-                       "B\xC3\xA9",
-                       &whole),
-              "AB\xE9");
-    EXPECT_FALSE(whole);
-}
-
 struct BomCase {
-    std::string bytes;
+    std::string mark, rest; // the stream holds both, one after the other
     UTF::BOM bom;
     int position; // where the next read starts; -1: the stream is failed
 };
 
 TEST(Utf, GetBOMReportsTheMarkAndLeavesTheStreamBehindIt) {
+    const std::string nul(1, '\0');
     const BomCase cases[] = {
-        {"\xEF\xBB\xBF"
-         "ABC",
-         UTF::BOM_UTF8, 3},
-        {std::string("\xFF\xFE"
-                     "A\0",
-                     4),
-         UTF::BOM_UTF16LE, 2},
-        {std::string("\xFF\xFE\0\0"
-                     "A",
-                     5),
-         UTF::BOM_UTF32LE, 4},
-        {std::string("\0\0\xFE\xFF\0", 5), UTF::BOM_UTF32BE, 4},
-        {std::string("\xFE\xFF\0A", 4), UTF::BOM_UTF16BE, 2},
-        {"ABCD", UTF::BOM_NONE, 0},
-        {std::string("\0\0\xFF\xFE", 4), UTF::BOM_NONE, 0},
+        {"\xEF\xBB\xBF", "ABC", UTF::BOM_UTF8, 3},
+        {"\xFF\xFE", "A" + nul, UTF::BOM_UTF16LE, 2},
+        {"\xFF\xFE" + nul + nul, "A", UTF::BOM_UTF32LE, 4},
+        {nul + nul + "\xFE\xFF", nul, UTF::BOM_UTF32BE, 4},
+        {"\xFE\xFF", nul + "A", UTF::BOM_UTF16BE, 2},
+        {"", "ABCD", UTF::BOM_NONE, 0},
+        {"", nul + nul + "\xFF\xFE", UTF::BOM_NONE, 0},
         // Shorter than four bytes: the read fails, the marks that fit are still told apart.
-        {"\xEF\xBB\xBF", UTF::BOM_UTF8, -1},
-        {"\xFF\xFE"
-         "A",
-         UTF::BOM_UTF16LE, -1},
-        {"\xFE\xFF", UTF::BOM_UTF16BE, -1},
-        {"\xEF\xBB", UTF::BOM_NONE, -1},
-        {"", UTF::BOM_NONE, -1},
+        {"\xEF\xBB\xBF", "", UTF::BOM_UTF8, -1},
+        {"\xFF\xFE", "A", UTF::BOM_UTF16LE, -1},
+        {"\xFE\xFF", "", UTF::BOM_UTF16BE, -1},
+        {"", "\xEF\xBB", UTF::BOM_NONE, -1},
+        {"", "", UTF::BOM_NONE, -1},
     };
     for (const BomCase& c : cases) {
-        std::istringstream stream(c.bytes);
-        EXPECT_EQ(UTF::GetBOM(stream), c.bom) << testing::PrintToString(c.bytes);
+        const std::string bytes = c.mark + c.rest;
+        std::istringstream stream(bytes);
+        EXPECT_EQ(UTF::GetBOM(stream), c.bom) << testing::PrintToString(bytes);
         if (c.position < 0) {
             EXPECT_TRUE(stream.fail());
             continue;
         }
-        EXPECT_EQ(stream.tellg(), c.position) << testing::PrintToString(c.bytes);
-        EXPECT_EQ(stream.get(), static_cast<unsigned char>(c.bytes[c.position]));
+        EXPECT_EQ(stream.tellg(), c.position) << testing::PrintToString(bytes);
+        EXPECT_EQ(stream.get(), static_cast<unsigned char>(bytes[c.position]));
     }
 }
 
@@ -225,7 +187,7 @@ TEST_F(DateTest, DatesFollowTheRunTable) {
     EXPECT_EQ(FormatDate("h|H", 11 * 3600000), "11|11");
 }
 
-TEST_F(DateTest, QuotesMakeLiteralTextAndTwoQuotesMakeOne) {
+TEST_F(DateTest, QuotesMakeLiteralTextAndPercentSignsPassThrough) {
     EXPECT_EQ(FormatDate("''", JULY_31), "'");
     EXPECT_EQ(FormatDate("'''", JULY_31), "''");
     EXPECT_EQ(FormatDate("h 'o''clock'", JULY_31), "12 o'clock");
@@ -233,9 +195,7 @@ TEST_F(DateTest, QuotesMakeLiteralTextAndTwoQuotesMakeOne) {
     EXPECT_EQ(FormatDate("'abc", JULY_31), "abc");
     EXPECT_EQ(FormatDate("'yyyy' yyyy", JULY_31), "yyyy 2019");
     EXPECT_EQ(FormatDate("HH''mm", JULY_31), "12'24");
-}
-
-TEST_F(DateTest, PercentStartsAStandardConversionOrIsWrittenAsItStands) {
+    // A percent sign starts a standard conversion or is written as it stands.
     EXPECT_EQ(FormatDate("'%j|%Ey|%Od|%%'", JULY_31), "212|19|31|%");
     EXPECT_EQ(FormatDate("'%k|%-d|%Ed|%E'", JULY_31), "%k|%-d|%Ed|%E");
     EXPECT_EQ(FormatDate("%", JULY_31), "%");

@@ -16,7 +16,8 @@ constexpr size_t MIB = 1 << 20;
 // French-looking text: mostly ASCII, one accented letter in about every eight characters.
 const std::string& Utf8Text() {
     static const std::string text = [] {
-        const std::string line = "d\xC3\xA9j\xC3\xA0 vu, \xC3\xA7" "a co\xC3\xBBte 12 \xC2\xA3? Non. ";
+        const std::string line = "d\xC3\xA9j\xC3\xA0 vu, \xC3\xA7"
+                                 "a co\xC3\xBBte 12 \xC2\xA3? Non. ";
         std::string result;
         while (result.size() + line.size() <= MIB)
             result += line;
@@ -37,7 +38,9 @@ const std::string& Latin1Text() {
 
 // One iconv_open, iconv and iconv_close into an output area made once, as a caller that manages
 // its own buffers would do.
-void RawIconv(benchmark::State& state, const char* to, const char* from, const std::string& input) {
+void RawIconv(benchmark::State& state, const char* to, const char* from,
+              const std::string& (*text)()) {
+    const std::string& input = text();
     std::vector<char> area(4 * input.size());
     size_t produced = 0;
     for (auto _ : state) {
@@ -56,27 +59,16 @@ void RawIconv(benchmark::State& state, const char* to, const char* from, const s
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
 }
 
-void FromUtf8Baseline(benchmark::State& state) {
-    RawIconv(state, "ISO-8859-1", "UTF-8", Utf8Text());
-}
-BENCHMARK(FromUtf8Baseline)->Name("FromUtf8Latin1_1MiB/baseline");
-
-void FromUtf8Library(benchmark::State& state) {
+void FromUtf8Library(benchmark::State& state, const char* to) {
     const std::string& input = Utf8Text();
     std::vector<char> out;
     for (auto _ : state) {
-        if (!OrnUtil::fromUTF8("ISO-8859-1", input.data(), static_cast<int32_t>(input.size()), out))
+        if (!OrnUtil::fromUTF8(to, input.data(), static_cast<int32_t>(input.size()), out))
             std::abort();
         benchmark::DoNotOptimize(out.data());
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
 }
-BENCHMARK(FromUtf8Library)->Name("FromUtf8Latin1_1MiB/library");
-
-void ToUtf8Baseline(benchmark::State& state) {
-    RawIconv(state, "UTF-8", "ISO-8859-1", Latin1Text());
-}
-BENCHMARK(ToUtf8Baseline)->Name("ToUtf8Latin1_1MiB/baseline");
 
 void ToUtf8Library(benchmark::State& state) {
     const std::string& input = Latin1Text();
@@ -88,24 +80,16 @@ void ToUtf8Library(benchmark::State& state) {
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
 }
+
+BENCHMARK_CAPTURE(RawIconv, latin1, "ISO-8859-1", "UTF-8", Utf8Text)
+    ->Name("FromUtf8Latin1_1MiB/baseline");
+BENCHMARK_CAPTURE(FromUtf8Library, latin1, "ISO-8859-1")->Name("FromUtf8Latin1_1MiB/library");
+BENCHMARK_CAPTURE(RawIconv, toLatin1, "UTF-8", "ISO-8859-1", Latin1Text)
+    ->Name("ToUtf8Latin1_1MiB/baseline");
 BENCHMARK(ToUtf8Library)->Name("ToUtf8Latin1_1MiB/library");
-
-void Utf16Baseline(benchmark::State& state) {
-    RawIconv(state, "UTF-16LE", "UTF-8", Utf8Text());
-}
-BENCHMARK(Utf16Baseline)->Name("FromUtf8Utf16_1MiB/baseline");
-
-void Utf16Library(benchmark::State& state) {
-    const std::string& input = Utf8Text();
-    std::vector<char> out;
-    for (auto _ : state) {
-        if (!OrnUtil::fromUTF8("UTF-16LE", input.data(), static_cast<int32_t>(input.size()), out))
-            std::abort();
-        benchmark::DoNotOptimize(out.data());
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
-}
-BENCHMARK(Utf16Library)->Name("FromUtf8Utf16_1MiB/library");
+BENCHMARK_CAPTURE(RawIconv, utf16, "UTF-16LE", "UTF-8", Utf8Text)
+    ->Name("FromUtf8Utf16_1MiB/baseline");
+BENCHMARK_CAPTURE(FromUtf8Library, utf16, "UTF-16LE")->Name("FromUtf8Utf16_1MiB/library");
 
 // Times a second and a millisecond apart, so that nothing that depends on the time can be reused.
 constexpr int64_t START = 1564575889123;

@@ -1,5 +1,7 @@
 #include "platform/ChildProcess.h"
 
+#include "platform/Clock.h"
+
 #include <cerrno>
 #include <csignal>
 #include <ctime>
@@ -29,10 +31,10 @@ int ExitCodeOf(int status) {
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
 }
 
-int64_t MonotonicMs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+// What is left of `timeoutMs` since `start` (a TickCount reading), 0 once it has run out.
+int RemainingMs(uint32_t start, int timeoutMs) {
+    const int64_t left = int64_t{timeoutMs} - static_cast<uint32_t>(TickCount() - start);
+    return left > 0 ? static_cast<int>(left) : 0;
 }
 
 bool HasEnded(pid_t pid) {
@@ -43,11 +45,11 @@ bool HasEnded(pid_t pid) {
 
 // For kernels, or sandboxes, without pidfd_open: look every millisecond.
 bool PollForEnd(pid_t pid, int timeoutMs) {
-    const int64_t deadline = MonotonicMs() + timeoutMs;
+    const uint32_t start = TickCount();
     for (;;) {
         if (HasEnded(pid))
             return true;
-        if (MonotonicMs() >= deadline)
+        if (RemainingMs(start, timeoutMs) == 0)
             return false;
         const timespec pause{0, 1000000};
         nanosleep(&pause, nullptr);
@@ -101,10 +103,10 @@ pid_t SpawnChild(const std::vector<std::string>& argv, int in, int out, int err)
     return result == 0 ? pid : -1;
 }
 
-ChildState ReapChild(pid_t pid, bool block, int& exitCode) {
+ChildState ReapChild(pid_t pid, int& exitCode) {
     int status = 0;
     for (;;) {
-        const pid_t result = waitpid(pid, &status, block ? 0 : WNOHANG);
+        const pid_t result = waitpid(pid, &status, WNOHANG);
         if (result == pid) {
             exitCode = ExitCodeOf(status);
             return ChildState::Ended;
@@ -130,12 +132,12 @@ bool AwaitChildEnd(pid_t pid, int timeoutMs) {
     const int pidFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     if (pidFd < 0)
         return errno == ESRCH || PollForEnd(pid, timeoutMs);
-    const int64_t deadline = MonotonicMs() + timeoutMs;
+    const uint32_t start = TickCount();
     bool ended = false;
     for (;;) {
-        const int64_t remaining = deadline - MonotonicMs();
+        const int remaining = RemainingMs(start, timeoutMs);
         pollfd event{pidFd, POLLIN, 0};
-        const int ready = poll(&event, 1, remaining > 0 ? static_cast<int>(remaining) : 0);
+        const int ready = poll(&event, 1, remaining);
         if (ready > 0 || (ready < 0 && errno != EINTR)) {
             ended = true;
             break;

@@ -27,9 +27,9 @@ enum class ChildState {
     Lost   // gone without a status (SIGCHLD ignored, or reaped by someone else)
 };
 
-// Reaps the child if it has ended; with `block`, waits for that first. `exitCode` is the exit
-// status, or 128 + the signal that ended it.
-ChildState ReapChild(pid_t pid, bool block, int& exitCode);
+// Reaps the child if it has ended, without waiting. `exitCode` is the exit status, or 128 + the
+// signal that ended it.
+ChildState ReapChild(pid_t pid, int& exitCode);
 
 // Waits until the child has ended, without reaping it: without limit when `timeoutMs` < 0. True
 // when it has ended (or can no longer be waited for), false on time-out.

@@ -1,6 +1,6 @@
 #include "platform/ChildProcess.h"
-#include "platform/Descriptors.h"
 
+#include "platform/Descriptors.h"
 #include "system/CommandLine.h"
 
 #include <OrnUtil/System.h>
@@ -31,7 +31,7 @@ void ReapOrphans() {
     int unused = 0;
     orphans.erase(std::remove_if(orphans.begin(), orphans.end(),
                                  [&unused](pid_t pid) {
-                                     return platform::ReapChild(pid, false, unused) !=
+                                     return platform::ReapChild(pid, unused) !=
                                             platform::ChildState::Running;
                                  }),
                   orphans.end());
@@ -40,7 +40,7 @@ void ReapOrphans() {
 // True when the child has ended; call with its lock held.
 bool Reaped(ChildProcess& child) {
     if (!child.ended) {
-        const platform::ChildState state = platform::ReapChild(child.pid, false, child.exitCode);
+        const platform::ChildState state = platform::ReapChild(child.pid, child.exitCode);
         child.ended = state != platform::ChildState::Running;
     }
     return child.ended;
@@ -81,22 +81,16 @@ bool WaitChildProcess(void* process, int timeoutMs, int& exitCode) {
     if (process == nullptr)
         return false;
     auto& child = *static_cast<ChildProcess*>(process);
-    {
+    const auto reaped = [&child, &exitCode] {
         std::lock_guard<std::mutex> guard(child.lock);
-        if (Reaped(child)) {
+        if (Reaped(child))
             exitCode = child.exitCode;
-            return true;
-        }
-    }
+        return child.ended;
+    };
     // Waits without reaping, and so without the lock, which a TerminateChildProcess from another
     // thread needs meanwhile.
-    if (timeoutMs != 0 && !platform::AwaitChildEnd(child.pid, timeoutMs))
-        return false;
-    std::lock_guard<std::mutex> guard(child.lock);
-    if (!Reaped(child))
-        return false;
-    exitCode = child.exitCode;
-    return true;
+    return reaped() ||
+           (timeoutMs != 0 && platform::AwaitChildEnd(child.pid, timeoutMs) && reaped());
 }
 
 bool TerminateChildProcess(void* process) {

@@ -54,15 +54,12 @@ std::vector<std::string> SplitCommandLine(const std::string& line) {
                 }
             } else if (line[at] == '"') {
                 ++at;
-                if (!quoted) {
-                    quoted = true;
-                } else if (at < size && line[at] == '"') {
+                // Inside quotes, a doubled quote is a literal one that also ends the group.
+                if (quoted && at < size && line[at] == '"') {
                     token += '"';
-                    quoted = false;
                     ++at;
-                } else {
-                    quoted = false;
                 }
+                quoted = !quoted;
             } else {
                 token += line[at++];
             }

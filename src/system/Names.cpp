@@ -92,13 +92,13 @@ std::string ExpandEnvStrings(const std::string& text) {
 
 bool MakeDirectory(const std::string& path) {
     const std::vector<std::string> components = SplitString(path, std::set<char>{'/', '\\'});
-    std::string made = components.front();
-    if (!made.empty() && !platform::MakeOneDirectory(made))
-        return false;
-    for (size_t i = 1; i < components.size(); ++i) {
+    // An empty first component is the root of an absolute path; later ones are doubled separators.
+    std::string made;
+    for (size_t i = 0; i < components.size(); ++i) {
         if (components[i].empty())
             continue;
-        made += '/';
+        if (i > 0)
+            made += '/';
         made += components[i];
         if (!platform::MakeOneDirectory(made))
             return false;

@@ -495,20 +495,27 @@ std::string FormatTime(std::string_view pattern, const std::tm& tm, int64_t ms, 
     return ApplyFormat(format, tm);
 }
 
-std::string FormatDate(std::string pattern, int64_t t) {
+namespace {
+
+// Both public forms: bounds, calendar conversion (local time for dates, UTC for durations), then
+// the shared formatter.
+std::string FormatMillis(const std::string& pattern, int64_t t, std::string_view fallback,
+                         bool (*toCalendar)(int64_t, std::tm&), Mode mode) {
     std::tm tm{};
-    if (t < 0 || t > LATEST_TIME || !platform::LocalCalendarTime(t / 1000, tm))
+    if (t < 0 || t > LATEST_TIME || !toCalendar(t / 1000, tm))
         return {};
-    return FormatTime(pattern.empty() ? DEFAULT_DATE_PATTERN : std::string_view(pattern), tm,
-                      t % 1000, Mode::DATE);
+    return FormatTime(pattern.empty() ? fallback : std::string_view(pattern), tm, t % 1000, mode);
+}
+
+} // namespace
+
+std::string FormatDate(std::string pattern, int64_t t) {
+    return FormatMillis(pattern, t, DEFAULT_DATE_PATTERN, platform::LocalCalendarTime, Mode::DATE);
 }
 
 std::string FormatDuration(std::string pattern, int64_t t) {
-    std::tm tm{};
-    if (t < 0 || t > LATEST_TIME || !platform::UtcCalendarTime(t / 1000, tm))
-        return {};
-    return FormatTime(pattern.empty() ? DEFAULT_DURATION_PATTERN : std::string_view(pattern), tm,
-                      t % 1000, Mode::DURATION);
+    return FormatMillis(pattern, t, DEFAULT_DURATION_PATTERN, platform::UtcCalendarTime,
+                        Mode::DURATION);
 }
 
 } // namespace OrnUtil::DateTime
