@@ -27,16 +27,21 @@ void PostForm(CURL* curl, curl_httppost* form) {
     curl_easy_setopt(curl, CURLOPT_HTTPPOST, form);
 }
 
+CURLFORMcode AddPart(curl_httppost*& first, curl_httppost*& last, const std::string& name,
+                     const char* data, long length, const std::string& contentType) {
+    return curl_formadd(&first, &last, CURLFORM_COPYNAME, name.c_str(), CURLFORM_COPYCONTENTS, data,
+                        CURLFORM_CONTENTSLENGTH, length, CURLFORM_CONTENTTYPE, contentType.c_str(),
+                        CURLFORM_END);
+}
+
 } // namespace
 
 void HTTPcURL::FormAddContent(const std::string& name, const std::string& content,
                               const std::string& contentType) {
     if (content.empty())
         return;
-    const CURLFORMcode result = curl_formadd(
-        &m_FormPost, &m_FormLast, CURLFORM_COPYNAME, name.c_str(), CURLFORM_COPYCONTENTS,
-        content.data(), CURLFORM_CONTENTSLENGTH, static_cast<long>(content.size()),
-        CURLFORM_CONTENTTYPE, contentType.c_str(), CURLFORM_END);
+    const CURLFORMcode result = AddPart(m_FormPost, m_FormLast, name, content.data(),
+                                        static_cast<long>(content.size()), contentType);
     if (result != CURL_FORMADD_OK) {
         ORN_LOG(WARN, "HTTPcURL::FormAddContent") << "Result: " << static_cast<int>(result);
     }
@@ -46,10 +51,8 @@ void HTTPcURL::FormAddPtr(const std::string& name, const void* data, int length,
                           const std::string& contentType) {
     if (length == 0)
         return;
-    const CURLFORMcode result = curl_formadd(
-        &m_FormPost, &m_FormLast, CURLFORM_COPYNAME, name.c_str(), CURLFORM_COPYCONTENTS,
-        static_cast<const char*>(data), CURLFORM_CONTENTSLENGTH, static_cast<long>(length),
-        CURLFORM_CONTENTTYPE, contentType.c_str(), CURLFORM_END);
+    const CURLFORMcode result =
+        AddPart(m_FormPost, m_FormLast, name, static_cast<const char*>(data), length, contentType);
     if (result != CURL_FORMADD_OK) {
         ORN_LOG(WARN, "HTTPcURL::FormAddPtr") << "Result: " << static_cast<int>(result);
     }

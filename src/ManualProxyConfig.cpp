@@ -19,23 +19,29 @@ bool IsLetterOrDigit(char c) {
     return IsLetter(c) || IsDigit(c);
 }
 
-// [a-zA-Z0-9] | [a-zA-Z0-9][a-zA-Z0-9\-]*[a-zA-Z0-9]
-bool IsHostLabel(std::string_view label) {
-    if (label.empty() || !IsLetterOrDigit(label.front()) || !IsLetterOrDigit(label.back()))
-        return false;
-    for (const char c : label)
+bool IsLabelBody(std::string_view text) {
+    for (const char c : text)
         if (!IsLetterOrDigit(c) && c != '-')
             return false;
     return true;
 }
-
-// [0-9] | [1-9][0-9] | 1[0-9]{2} | 2[0-4][0-9] | 25[0-5]
-bool IsOctet(std::string_view text) {
-    if (text.empty() || text.size() > 3)
-        return false;
+bool IsDigits(std::string_view text) {
     for (const char c : text)
         if (!IsDigit(c))
             return false;
+    return true;
+}
+
+// [a-zA-Z0-9] | [a-zA-Z0-9][a-zA-Z0-9\-]*[a-zA-Z0-9]
+bool IsHostLabel(std::string_view label) {
+    return !label.empty() && IsLetterOrDigit(label.front()) && IsLetterOrDigit(label.back()) &&
+           IsLabelBody(label);
+}
+
+// [0-9] | [1-9][0-9] | 1[0-9]{2} | 2[0-4][0-9] | 25[0-5]
+bool IsOctet(std::string_view text) {
+    if (text.empty() || text.size() > 3 || !IsDigits(text))
+        return false;
     if (text.size() > 1 && text.front() == '0')
         return false;
     int value = 0;
@@ -70,21 +76,11 @@ bool MatchesIPv4Pattern(std::string_view text) {
 }
 
 bool MatchesSingleLabelPattern(std::string_view text) {
-    if (text.empty() || !IsLetter(text.front()))
-        return false;
-    for (const char c : text)
-        if (!IsLetterOrDigit(c) && c != '-')
-            return false;
-    return true;
+    return !text.empty() && IsLetter(text.front()) && IsLabelBody(text);
 }
 
 bool MatchesPortPattern(std::string_view text) {
-    if (text.empty() || text.size() > 5)
-        return false;
-    for (const char c : text)
-        if (!IsDigit(c))
-            return false;
-    return true;
+    return !text.empty() && text.size() <= 5 && IsDigits(text);
 }
 
 } // namespace OrnUtil::internal
@@ -105,8 +101,24 @@ std::string LowerCased(std::string text) {
 bool PortValue(const std::string& text, uint32_t& port) {
     if (!MatchesPortPattern(text))
         return false;
-    port = static_cast<uint32_t>(std::strtol(text.c_str(), nullptr, 10));
+    const long value = std::strtol(text.c_str(), nullptr, 10);
+    if (value > 65535)
+        return false;
+    port = static_cast<uint32_t>(value);
     return true;
+}
+
+// Calls `take` with each ';'-separated entry of the list, empty ones included.
+template <typename Take>
+void ForEachEntry(const std::string& list, Take take) {
+    size_t start = 0;
+    for (;;) {
+        const size_t end = list.find(';', start);
+        take(list.substr(start, end - start));
+        if (end == std::string::npos)
+            return;
+        start = end + 1;
+    }
 }
 
 } // namespace
@@ -134,7 +146,7 @@ bool ManualProxyConfig::IsValidHost(const std::string& proxy, bool allowWildcard
     const std::string host = proxy.substr(0, colon);
     if (colon != std::string::npos) {
         uint32_t port = 0;
-        if (!PortValue(proxy.substr(colon + 1), port) || port > 65535)
+        if (!PortValue(proxy.substr(colon + 1), port))
             return false;
     }
     if (host.size() > 253)
@@ -160,14 +172,7 @@ void ManualProxyConfig::SetProxyList(const std::string& list) {
     m_ProxyListText = list;
     for (std::string& proxy : m_Proxy)
         proxy.clear();
-    size_t start = 0;
-    for (;;) {
-        const size_t end = list.find(';', start);
-        AddProxyEntry(list.substr(start, end - start));
-        if (end == std::string::npos)
-            break;
-        start = end + 1;
-    }
+    ForEachEntry(list, [this](const std::string& entry) { AddProxyEntry(entry); });
 }
 
 void ManualProxyConfig::SetBypassList(const std::string& list) {
@@ -176,18 +181,12 @@ void ManualProxyConfig::SetBypassList(const std::string& list) {
     m_BypassListText = list;
     m_BypassRules.clear();
     m_BypassLocal = false;
-    size_t start = 0;
-    while (start <= list.size()) {
-        size_t end = list.find(';', start);
-        if (end == std::string::npos)
-            end = list.size();
-        const std::string entry = list.substr(start, end - start);
+    ForEachEntry(list, [this](const std::string& entry) {
         if (entry == "<local>")
             m_BypassLocal = true;
         else if (!entry.empty())
             m_BypassRules.emplace_back(entry);
-        start = end + 1;
-    }
+    });
 }
 
 void ManualProxyConfig::AddProxyEntry(const std::string& entry) {
@@ -205,16 +204,10 @@ void ManualProxyConfig::AddProxyEntry(const std::string& entry) {
 }
 
 bool ManualProxyConfig::IsBypassed(const std::string& hostPart, const std::string& scheme) const {
-    std::string host = hostPart;
+    // A port that is not a number stays part of the host.
     uint32_t port = 0;
-    const size_t colon = hostPart.find(':');
-    if (colon != std::string::npos) {
-        uint32_t value = 0;
-        if (PortValue(hostPart.substr(colon + 1), value) && value <= 65535) {
-            host = hostPart.substr(0, colon);
-            port = value;
-        }
-    }
+    const std::string host =
+        ParsePort(hostPart, port) ? hostPart.substr(0, hostPart.find(':')) : hostPart;
     for (const BypassRule& rule : m_BypassRules)
         if (rule.Matches(host, scheme, port))
             return true;
@@ -237,9 +230,7 @@ std::string ManualProxyConfig::ExtractHostPart(const std::string& text,
 
 bool ManualProxyConfig::ParsePort(const std::string& text, uint32_t& port) {
     const size_t colon = text.find(':');
-    if (colon == std::string::npos)
-        return false;
-    return PortValue(text.substr(colon + 1), port) && port <= 65535;
+    return colon != std::string::npos && PortValue(text.substr(colon + 1), port);
 }
 
 ManualProxyConfig::BypassRule::BypassRule(const std::string& entry) {

@@ -58,15 +58,8 @@ bool WinAutoProxy::GetProxyForUrl(const std::string& url, std::string& proxy) {
                 discovered = GetProxyFromPacFile(url, settings);
         }
         const bool ok = SelectProxy(discovered, proxy);
-        if (m_FirstLookup) {
-            if (ok) {
-                ORN_LOG(INFO, "WinAutoProxy::GetProxyForUrl")
-                    << "GetProxy reports OK and gives proxy:" << proxy;
-            } else {
-                ORN_LOG(INFO, "WinAutoProxy::GetProxyForUrl")
-                    << "GetProxy failed, falling back to manual settings";
-            }
-        }
+        TraceFirstLookup(ok, "GetProxy reports OK and gives proxy:", proxy,
+                         "GetProxy failed, falling back to manual settings");
         result = decided = ok;
     }
 
@@ -82,20 +75,24 @@ bool WinAutoProxy::GetProxyForUrl(const std::string& url, std::string& proxy) {
             m_Manual.Update(*settings.proxyList, settings.bypassList.value_or(std::string()));
             proxy = m_Manual.FindProxy(url);
             result = proxy.empty() || !IsProxyTaggedFailed(proxy);
-            if (m_FirstLookup) {
-                if (result) {
-                    ORN_LOG(INFO, "WinAutoProxy::GetProxyForUrl")
-                        << "Manual proxy settings used: proxy = " << proxy;
-                } else {
-                    ORN_LOG(INFO, "WinAutoProxy::GetProxyForUrl")
-                        << "User-specified proxy has been tagged as failed.";
-                }
-            }
+            TraceFirstLookup(result, "Manual proxy settings used: proxy = ", proxy,
+                             "User-specified proxy has been tagged as failed.");
         }
     }
 
     m_FirstLookup = false;
     return result;
+}
+
+void WinAutoProxy::TraceFirstLookup(bool ok, const char* okText, const std::string& proxy,
+                                    const char* failText) {
+    if (!m_FirstLookup)
+        return;
+    if (ok) {
+        ORN_LOG(INFO, "WinAutoProxy::GetProxyForUrl") << okText << proxy;
+    } else {
+        ORN_LOG(INFO, "WinAutoProxy::GetProxyForUrl") << failText;
+    }
 }
 
 std::string WinAutoProxy::GetProxyByWpadAutoDiscovery(const std::string& url) {

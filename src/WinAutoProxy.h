@@ -71,6 +71,9 @@ private:
     bool SelectProxy(const std::string& discovered, std::string& proxy);
     bool IsProxyTaggedFailed(const std::string& proxy) const;
     bool IsFatalWinHttpProxyError(uint32_t error);
+    // Says on the first lookup only which way the proxy was decided.
+    void TraceFirstLookup(bool ok, const char* okText, const std::string& proxy,
+                          const char* failText);
 
     std::unique_ptr<OrnUtil::platform::ProxyPlatform> m_Platform;
     std::unique_ptr<OrnUtil::platform::ProxySession> m_hSession;

@@ -20,10 +20,6 @@ std::string ProxyFor(const std::string& proxyList, const std::string& bypassList
     return manual.FindProxy(url);
 }
 
-bool Bypassed(const std::string& bypassList, const std::string& url) {
-    return ProxyFor("proxy.corp:8080", bypassList, url).empty();
-}
-
 TEST(ManualProxyConfig, OneProxyServesTheFiveSchemes) {
     ManualProxyConfig manual;
     manual.Update("proxy.corp:8080", "");
@@ -34,18 +30,23 @@ TEST(ManualProxyConfig, OneProxyServesTheFiveSchemes) {
 }
 
 TEST(ManualProxyConfig, SchemeEntriesFillTheirSlotAndLaterEntriesWin) {
-    EXPECT_EQ(ProxyFor("http=a.corp:80;https=b.corp:443", "", "https://x/"), "b.corp:443");
-    EXPECT_EQ(ProxyFor("http=a.corp:80;https=b.corp:443", "", "ftp://x/"), "");
-    EXPECT_EQ(ProxyFor("proxy:80;https=p2:443", "", "https://x/"), "p2:443");
-    EXPECT_EQ(ProxyFor("proxy:80;https=p2:443", "", "gopher://x/"), "proxy:80");
-    EXPECT_EQ(ProxyFor("https=p2:443;proxy:80", "", "https://x/"), "proxy:80");
-    EXPECT_EQ(ProxyFor("HTTP=Proxy.Corp:80", "", "HTTP://Host/"), "proxy.corp:80");
-    EXPECT_EQ(ProxyFor("http://web.corp:3128/path", "", "http://x/"), "web.corp:3128");
-    EXPECT_EQ(ProxyFor(" https=p2:443", "", "https://x/"), "") << "a blank-led scheme is unknown";
-    EXPECT_EQ(ProxyFor("wss=p:1", "", "http://x/"), "");
-    EXPECT_EQ(ProxyFor("http=*.corp:80", "", "http://x/"), "*.corp:80");
-    EXPECT_EQ(ProxyFor("http=host:00080", "", "http://x/"), "host:00080");
-    EXPECT_EQ(ProxyFor("http=10.1.2.3:3128", "", "http://x/"), "10.1.2.3:3128");
+    // The manual list, the URL and the proxy it gives.
+    const char* const cases[][3] = {
+        {"http=a.corp:80;https=b.corp:443", "https://x/", "b.corp:443"},
+        {"http=a.corp:80;https=b.corp:443", "ftp://x/", ""},
+        {"proxy:80;https=p2:443", "https://x/", "p2:443"},
+        {"proxy:80;https=p2:443", "gopher://x/", "proxy:80"},
+        {"https=p2:443;proxy:80", "https://x/", "proxy:80"},
+        {"HTTP=Proxy.Corp:80", "HTTP://Host/", "proxy.corp:80"},
+        {"http://web.corp:3128/path", "http://x/", "web.corp:3128"},
+        {" https=p2:443", "https://x/", ""}, // a blank-led scheme is unknown
+        {"wss=p:1", "http://x/", ""},
+        {"http=*.corp:80", "http://x/", "*.corp:80"},
+        {"http=host:00080", "http://x/", "host:00080"},
+        {"http=10.1.2.3:3128", "http://x/", "10.1.2.3:3128"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ProxyFor(c[0], "", c[1]), c[2]) << c[0] << " " << c[1];
 }
 
 TEST(ManualProxyConfig, InvalidEntriesAreDroppedAndOnlyBadHostNamesWarned) {
@@ -86,34 +87,35 @@ TEST(ManualProxyConfig, SameTextsAreNotParsedAgain) {
 }
 
 TEST(ManualProxyConfig, BypassRulesMatchPiecesAtTheirFirstOccurrence) {
-    EXPECT_TRUE(Bypassed("<local>", "http://intranet/x"));
-    EXPECT_TRUE(Bypassed("<local>", "http://intranet:8080/x"));
-    EXPECT_TRUE(Bypassed("<local>", "http:///x"));
-    EXPECT_FALSE(Bypassed("<local>", "http://host.corp/x"));
-    EXPECT_TRUE(Bypassed(";;<local>;;", "http://intranet/"));
-
-    EXPECT_TRUE(Bypassed("*.corp", "http://a.corp/"));
-    EXPECT_TRUE(Bypassed("*.corp", "http://A.CORP/"));
-    EXPECT_FALSE(Bypassed("*.corp", "http://corp/"));
-    EXPECT_FALSE(Bypassed("*.corp", "http://x.corp.corp.corp/")) << "no backtracking";
-    EXPECT_FALSE(Bypassed("*.corp", "http://a.corp.example/"));
-
-    EXPECT_TRUE(Bypassed("10.1.*", "http://10.1.2.3:8080/"));
-    EXPECT_FALSE(Bypassed("10.1.*", "http://110.1.2.3/"));
-    EXPECT_TRUE(Bypassed("a*c*e", "http://abcde/"));
-    EXPECT_FALSE(Bypassed("a*c*e", "http://abcdef/"));
-    EXPECT_TRUE(Bypassed("*", "http://anything.example/"));
-    EXPECT_TRUE(Bypassed("**", "http://x/"));
-
-    EXPECT_TRUE(Bypassed("intranet:8080", "http://intranet:8080/"));
-    EXPECT_FALSE(Bypassed("intranet:8080", "http://intranet/"));
-    EXPECT_FALSE(Bypassed("intranet:8080", "http://intranet:8081/"));
-    EXPECT_TRUE(Bypassed("intranet:99999", "http://intranet:80/"))
-        << "a bad port restricts nothing";
-
-    EXPECT_FALSE(Bypassed("https://secure.corp", "http://secure.corp/"));
-    EXPECT_TRUE(Bypassed("https://secure.corp", "https://secure.corp/"));
-    EXPECT_FALSE(Bypassed("host.corp", "http://host.corp:99x/")) << "the port stays in the host";
+    struct Rule {
+        const char* list;
+        std::vector<const char*> bypassed, proxied;
+    };
+    const Rule rules[] = {
+        {"<local>",
+         {"http://intranet/x", "http://intranet:8080/x", "http:///x"},
+         {"http://host.corp/x"}},
+        {";;<local>;;", {"http://intranet/"}, {}},
+        // No backtracking: only the first occurrence of a piece is tried.
+        {"*.corp",
+         {"http://a.corp/", "http://A.CORP/"},
+         {"http://corp/", "http://x.corp.corp.corp/", "http://a.corp.example/"}},
+        {"10.1.*", {"http://10.1.2.3:8080/"}, {"http://110.1.2.3/"}},
+        {"a*c*e", {"http://abcde/"}, {"http://abcdef/"}},
+        {"*", {"http://anything.example/"}, {}},
+        {"**", {"http://x/"}, {}},
+        {"intranet:8080", {"http://intranet:8080/"}, {"http://intranet/", "http://intranet:8081/"}},
+        {"intranet:99999", {"http://intranet:80/"}, {}}, // a bad port restricts nothing
+        {"https://secure.corp", {"https://secure.corp/"}, {"http://secure.corp/"}},
+        {"host.corp", {}, {"http://host.corp:99x/"}}, // the port stays in the host
+    };
+    for (const Rule& rule : rules) {
+        for (const char* url : rule.bypassed)
+            EXPECT_EQ(ProxyFor("proxy.corp:8080", rule.list, url), "") << rule.list << " " << url;
+        for (const char* url : rule.proxied)
+            EXPECT_EQ(ProxyFor("proxy.corp:8080", rule.list, url), "proxy.corp:8080")
+                << rule.list << " " << url;
+    }
 }
 
 // The hand-written matchers stand in for the settings' regular expressions and must accept
@@ -125,42 +127,15 @@ TEST(ManualProxyConfig, PatternMatchersAcceptWhatTheRegularExpressionsAccept) {
                           "([0-9]|[1-9][0-9]|1[0-9]{2}|2[0-4][0-9]|25[0-5])$");
     const std::regex label("^([a-zA-Z][a-zA-Z0-9\\-]*)$");
     const std::regex port("^([0-9]{1,5})");
-    const std::vector<std::string> texts = {"",
-                                            "a",
-                                            "-",
-                                            "a-",
-                                            "-a",
-                                            "a-b",
-                                            "a.b",
-                                            "a..b",
-                                            ".a",
-                                            "a.",
-                                            "a.-b",
-                                            "a-.b",
-                                            "9",
-                                            "99999",
-                                            "123456",
-                                            "0",
-                                            "00",
-                                            "01.2.3.4",
-                                            "0.0.0.0",
-                                            "255.255.255.255",
-                                            "256.1.1.1",
-                                            "1.2.3",
-                                            "1.2.3.4.5",
-                                            "1.2.3.4.",
-                                            "199.249.250.251",
-                                            "2a",
-                                            "a_b",
-                                            "A.B-C.d9",
-                                            "xn--p1ai.rf",
-                                            std::string("a\0b", 3),
-                                            "\xc3\xa9t\xc3\xa9",
-                                            "1e3",
-                                            " 80",
-                                            "80 ",
-                                            "+80",
-                                            "a.b.c.d.e.f"};
+    std::vector<std::string> texts = {
+        "",          "a",     "-",         "a-",          "-a",
+        "a-b",       "a.b",   "a..b",      ".a",          "a.",
+        "a.-b",      "a-.b",  "9",         "99999",       "123456",
+        "0",         "00",    "01.2.3.4",  "0.0.0.0",     "255.255.255.255",
+        "256.1.1.1", "1.2.3", "1.2.3.4.5", "1.2.3.4.",    "199.249.250.251",
+        "2a",        "a_b",   "A.B-C.d9",  "xn--p1ai.rf", "\xc3\xa9t\xc3\xa9",
+        "1e3",       " 80",   "80 ",       "+80",         "a.b.c.d.e.f"};
+    texts.emplace_back("a\0b", 3);
     for (const std::string& text : texts) {
         EXPECT_EQ(MatchesHostNamePattern(text), std::regex_match(text, hostName)) << text;
         EXPECT_EQ(MatchesIPv4Pattern(text), std::regex_match(text, ipv4)) << text;

@@ -38,20 +38,29 @@ size_t Append(char* data, size_t size, size_t count, void* buffer) {
     return size * count;
 }
 
-void GetBaseline(benchmark::State& state) {
-    const std::string url = Server().Url("/data");
-    curl_global_init(CURL_GLOBAL_ALL);
+// A direct handle for the URL that appends the body to the buffer.
+CURL* NewHandle(const std::string& url, std::vector<char>& buffer) {
     CURL* curl = curl_easy_init();
-    std::vector<char> buffer;
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Append);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &buffer);
     curl_easy_setopt(curl, CURLOPT_PROXY, "");
-    for (auto _ : state) {
-        buffer.clear();
-        if (curl_easy_perform(curl) != CURLE_OK || buffer.size() != 512)
-            state.SkipWithError("request failed");
-    }
+    return curl;
+}
+
+void Fetch(benchmark::State& state, CURL* curl, std::vector<char>& buffer) {
+    buffer.clear();
+    if (curl_easy_perform(curl) != CURLE_OK || buffer.size() != 512)
+        state.SkipWithError("request failed");
+}
+
+void GetBaseline(benchmark::State& state) {
+    const std::string url = Server().Url("/data");
+    curl_global_init(CURL_GLOBAL_ALL);
+    std::vector<char> buffer;
+    CURL* curl = NewHandle(url, buffer);
+    for (auto _ : state)
+        Fetch(state, curl, buffer);
     curl_easy_cleanup(curl);
     state.SetItemsProcessed(state.iterations());
 }
@@ -62,14 +71,8 @@ void GetNewHandleBaseline(benchmark::State& state) {
     curl_global_init(CURL_GLOBAL_ALL);
     std::vector<char> buffer;
     for (auto _ : state) {
-        buffer.clear();
-        CURL* curl = curl_easy_init();
-        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Append);
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &buffer);
-        curl_easy_setopt(curl, CURLOPT_PROXY, "");
-        if (curl_easy_perform(curl) != CURLE_OK || buffer.size() != 512)
-            state.SkipWithError("request failed");
+        CURL* curl = NewHandle(url, buffer);
+        Fetch(state, curl, buffer);
         curl_easy_cleanup(curl);
     }
     state.SetItemsProcessed(state.iterations());

@@ -1,5 +1,7 @@
 #include "platform/ProxyEnvironment.h"
 
+#include <strings.h>
+
 namespace OrnUtil::platform {
 
 namespace {
@@ -11,14 +13,8 @@ std::string_view Trimmed(std::string_view text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-bool StartsWithHttpScheme(std::string_view scheme) {
-    if (scheme.size() != 4)
-        return false;
-    const char* http = "http";
-    for (size_t i = 0; i < 4; ++i)
-        if ((scheme[i] | 0x20) != http[i])
-            return false;
-    return true;
+bool IsHttpScheme(std::string_view scheme) {
+    return scheme.size() == 4 && strncasecmp(scheme.data(), "http", 4) == 0;
 }
 
 // The lower-case name when it is set at all, else its upper-case twin.
@@ -33,7 +29,7 @@ std::optional<std::string> ProxyFromEnvironmentValue(std::string_view value) {
     value = Trimmed(value);
     const size_t schemeEnd = value.find("://");
     if (schemeEnd != std::string_view::npos) {
-        if (!StartsWithHttpScheme(value.substr(0, schemeEnd)))
+        if (!IsHttpScheme(value.substr(0, schemeEnd)))
             return std::nullopt;
         value.remove_prefix(schemeEnd + 3);
     }
