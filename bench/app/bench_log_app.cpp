@@ -1,5 +1,7 @@
 // An application's suppressed log statement, through the installed library, beside a bare
 // volatile compare.
+#include "Baselines.h"
+
 #include <OrnUtils.h>
 #include <benchmark/benchmark.h>
 #include <cstdlib>
@@ -7,16 +9,7 @@
 
 namespace {
 
-void Baseline(benchmark::State& state) {
-    volatile int32_t level = WARN;
-    int shown = 0;
-    for (auto _ : state) {
-        if (DEBUG <= level)
-            benchmark::DoNotOptimize(++shown);
-        benchmark::ClobberMemory();
-    }
-}
-BENCHMARK(Baseline)->Name("SuppressedStatementApp/baseline");
+BENCHMARK(SuppressedStatementBaseline)->Name("SuppressedStatementApp/baseline");
 
 void Application(benchmark::State& state) {
     char folder[] = "/tmp/ornutils-bench-XXXXXX";
