@@ -1,7 +1,7 @@
 // Arbitrary bytes as GNOME proxy keys: a mode byte, four 32-bit ports, then newline-separated
 // texts (PAC URL, http, https, ftp and socks hosts, then the ignore-hosts entries). Whatever they
 // hold, the lists handed on must stay well-formed.
-#include "platform/proxy/GnomeProxySettings.h"
+#include "proxy/GnomeProxyMapping.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-using namespace OrnUtil::platform;
+using namespace OrnUtil::proxy;
 
 namespace {
 

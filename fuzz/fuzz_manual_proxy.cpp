@@ -1,7 +1,7 @@
 // Manual proxy settings from arbitrary text: "proxy list\nbypass list\nURL". Update then FindProxy,
 // and the hand-written host patterns against the regular expressions they stand in for.
 #include "FuzzSupport.h"
-#include "ManualProxyConfig.h"
+#include "proxy/ManualProxyConfig.h"
 
 #include <OrnUtil/Log.h>
 #include <cstdint>

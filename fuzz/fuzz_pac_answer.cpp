@@ -1,13 +1,13 @@
 // Arbitrary PAC answers into the translator: every entry it keeps must have a known form.
-#include "platform/proxy/PacAnswer.h"
+#include "proxy/PacAnswer.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string list = OrnUtil::platform::TranslatePacAnswer(
-        std::string(reinterpret_cast<const char*>(data), size));
+    const std::string list =
+        OrnUtil::proxy::TranslatePacAnswer(std::string(reinterpret_cast<const char*>(data), size));
     size_t start = 0;
     while (!list.empty() && start <= list.size()) {
         const size_t end = std::min(list.find(';', start), list.size());

@@ -2,8 +2,8 @@
 // line "!" leaves its variable unset. The settings then go through the manual proxy settings as
 // the resolver would use them.
 #include "FuzzSupport.h"
-#include "ManualProxyConfig.h"
-#include "platform/ProxyEnvironment.h"
+#include "proxy/ManualProxyConfig.h"
+#include "proxy/ProxyEnvironment.h"
 
 #include <OrnUtil/Log.h>
 #include <cstdint>
@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         start = end + 1;
     }
 
-    using namespace OrnUtil::platform;
+    using namespace OrnUtil::proxy;
     ProxySettings settings;
     const bool configured = ProxySettingsFromEnvironment(&Lookup, settings);
     if (configured != (settings.autoDetect || settings.pacUrl || settings.proxyList))

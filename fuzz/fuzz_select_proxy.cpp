@@ -3,7 +3,7 @@
 // failed first.
 #include "FuzzSupport.h"
 #include "ScriptedProxyPlatform.h"
-#include "WinAutoProxy.h"
+#include "proxy/WinAutoProxy.h"
 
 #include <OrnUtil/Log.h>
 #include <cstdint>

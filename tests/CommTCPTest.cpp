@@ -1,6 +1,6 @@
 // The TCP channel against a loopback listener, with its log lines.
 #include "TestSupport.h"
-#include "platform/LevelFile.h"
+#include "log/LevelFile.h"
 
 #include <OrnUtil/Comm.h>
 #include <atomic>
@@ -67,10 +67,10 @@ protected:
     // Any level, the finer ones that ReportingLevel caps at DEBUG included, as another program
     // of the family would write it into the level file.
     void SetLevel(TLogLevel level) {
-        auto view = OrnUtil::platform::OpenLevelFile(WARN);
+        auto view = OrnUtil::internal::OpenLevelFile(WARN);
         ASSERT_NE(view.table, nullptr);
         view.table[APP] = level;
-        OrnUtil::platform::CloseLevelFile(view);
+        OrnUtil::internal::CloseLevelFile(view);
     }
 
     // A connected channel made the application's way, and the server's end of it.

@@ -1,6 +1,6 @@
 #include "LoopbackServers.h"
 #include "TestSupport.h"
-#include "WinAutoProxy.h"
+#include "proxy/WinAutoProxy.h"
 
 #include <OrnUtil/Http.h>
 #include <OrnUtil/Log.h>

@@ -1,5 +1,5 @@
-#include "LogStatement.h"
 #include "TestSupport.h"
+#include "log/LogStatement.h"
 
 #include <OrnUtil/Log.h>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "ManualProxyConfig.h"
+#include "proxy/ManualProxyConfig.h"
 
 #include "TestSupport.h"
 

@@ -1,14 +1,14 @@
-#include "platform/proxy/PacScript.h"
+#include "proxy/linux/PacScript.h"
 
-#include "platform/proxy/PacAnswer.h"
+#include "proxy/PacAnswer.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <thread>
 
-using OrnUtil::platform::CPacScript;
-using OrnUtil::platform::PacBounds;
-using OrnUtil::platform::TranslatePacAnswer;
+using OrnUtil::proxy::CPacScript;
+using OrnUtil::proxy::PacBounds;
+using OrnUtil::proxy::TranslatePacAnswer;
 using testing::HasSubstr;
 
 namespace {

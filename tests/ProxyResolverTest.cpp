@@ -1,7 +1,7 @@
 #include "ScriptedProxyPlatform.h"
 #include "TestSupport.h"
-#include "WinAutoProxy.h"
-#include "platform/ProxyEnvironment.h"
+#include "proxy/ProxyEnvironment.h"
+#include "proxy/WinAutoProxy.h"
 
 #include <OrnUtil/Log.h>
 #include <gmock/gmock.h>
@@ -10,7 +10,7 @@
 #include <thread>
 
 using OrnUtil::CLog;
-using namespace OrnUtil::platform;
+using namespace OrnUtil::proxy;
 using namespace testing_support;
 using testing::HasSubstr;
 using testing::Not;

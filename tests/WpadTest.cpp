@@ -1,9 +1,9 @@
-#include "platform/proxy/Wpad.h"
+#include "proxy/linux/Wpad.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-using OrnUtil::platform::WpadCandidates;
+using OrnUtil::proxy::WpadCandidates;
 using testing::ElementsAre;
 
 namespace {

@@ -3,7 +3,7 @@
 // opens a new connection: the same price a new HTTPcURL pays); and one proxy lookup on environment
 // settings, beside the bare getenv calls that read the same variables.
 #include "LoopbackServers.h"
-#include "WinAutoProxy.h"
+#include "proxy/WinAutoProxy.h"
 
 #include <OrnUtil/Http.h>
 #include <benchmark/benchmark.h>

@@ -1,7 +1,7 @@
 // The logger's cost: a statement whose level is off, and a line written and flushed to a file,
 // beside a bare volatile compare, spdlog and a raw fprintf + fflush.
 #include "Baselines.h"
-#include "LogStatement.h"
+#include "log/LogStatement.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>

@@ -1,8 +1,8 @@
 // A proxy lookup through a compiled PAC script, beside Debian's pacparser running the same script.
 #include "LoopbackServers.h"
-#include "platform/proxy/LinuxProxySession.h"
-#include "platform/proxy/PacHeap.h"
-#include "platform/proxy/PacScript.h"
+#include "proxy/linux/LinuxProxySession.h"
+#include "proxy/linux/PacHeap.h"
+#include "proxy/linux/PacScript.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdlib>
@@ -38,7 +38,7 @@ void Baseline(benchmark::State& state) {
 BENCHMARK(Baseline)->Name("PacLookup/baseline")->UseRealTime();
 
 void Cached(benchmark::State& state) {
-    using namespace OrnUtil::platform;
+    using namespace OrnUtil::proxy;
     std::string error, answer;
     auto script = CPacScript::Compile(SCRIPT, PacBounds{500, 500, PacBounds::HEAP_BYTES}, error);
     if (!script)
@@ -52,7 +52,7 @@ BENCHMARK(Cached)->Name("PacLookup/compiled_script")->UseRealTime();
 
 namespace {
 void HeapOnly(benchmark::State& state) {
-    using namespace OrnUtil::platform;
+    using namespace OrnUtil::proxy;
     std::string error, answer;
     CPacHeap heap(PacBounds::HEAP_BYTES, 500);
     if (!heap.Compile(SCRIPT, 500, error))
@@ -79,7 +79,7 @@ void FirstBaseline(benchmark::State& state) {
 BENCHMARK(FirstBaseline)->Name("PacFirstLookup/baseline")->UseRealTime();
 
 void FirstLookup(benchmark::State& state) {
-    using namespace OrnUtil::platform;
+    using namespace OrnUtil::proxy;
     testing_support::LoopbackHttpServer server([](const testing_support::HttpRequest&) {
         return testing_support::HttpResponse{200, {}, SCRIPT};
     });

@@ -1,5 +1,5 @@
-#include "LogStatement.h"
 #include "comm/CancelGate.h"
+#include "log/LogStatement.h"
 #include "platform/CancelSignal.h"
 #include "platform/Descriptors.h"
 #include "platform/Sockets.h"

@@ -3,7 +3,7 @@
 // discovery switched on, and prints "proxy=<proxy> ok=<0|1> given-up=<0|1>".
 //   wpad_probe URL SCRIPT
 #include "LoopbackServers.h"
-#include "WinAutoProxy.h"
+#include "proxy/WinAutoProxy.h"
 
 #include <cstdlib>
 #include <iostream>

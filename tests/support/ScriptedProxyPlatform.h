@@ -2,7 +2,7 @@
 // so that every decision of the resolver can be driven without a network or a clock.
 #pragma once
 
-#include "platform/ProxyPlatform.h"
+#include "proxy/ProxyPlatform.h"
 
 #include <deque>
 #include <memory>
@@ -15,31 +15,31 @@ namespace testing_support {
 struct ProxyScript {
     // What the platform answers.
     bool readFails = false;
-    OrnUtil::platform::ProxySettings settings;
+    OrnUtil::proxy::ProxySettings settings;
     bool openFails = false;
     uint32_t timeoutError = 0;
     // Consumed one per lookup; once empty, the last answer repeats.
-    std::deque<OrnUtil::platform::ProxyAnswer> discoveryAnswers;
-    std::deque<OrnUtil::platform::ProxyAnswer> scriptAnswers;
+    std::deque<OrnUtil::proxy::ProxyAnswer> discoveryAnswers;
+    std::deque<OrnUtil::proxy::ProxyAnswer> scriptAnswers;
     uint32_t tick = 1000;
 
     // What the resolver did.
     int sessionsOpened = 0;
     int sessionsClosed = 0;
     std::string userAgent;
-    std::vector<OrnUtil::platform::ProxyQuery> queries;
-    std::vector<OrnUtil::platform::ProxyTimeouts> timeouts;
+    std::vector<OrnUtil::proxy::ProxyQuery> queries;
+    std::vector<OrnUtil::proxy::ProxyTimeouts> timeouts;
 
     int Discoveries() const { return Count(true); }
     int ScriptLookups() const { return Count(false); }
 
-    static OrnUtil::platform::ProxyAnswer List(const std::string& list) {
-        OrnUtil::platform::ProxyAnswer answer;
+    static OrnUtil::proxy::ProxyAnswer List(const std::string& list) {
+        OrnUtil::proxy::ProxyAnswer answer;
         answer.proxyList = list;
         return answer;
     }
-    static OrnUtil::platform::ProxyAnswer Error(uint32_t error) {
-        OrnUtil::platform::ProxyAnswer answer;
+    static OrnUtil::proxy::ProxyAnswer Error(uint32_t error) {
+        OrnUtil::proxy::ProxyAnswer answer;
         answer.error = error;
         return answer;
     }
@@ -53,18 +53,18 @@ private:
     }
 };
 
-class ScriptedProxyPlatform : public OrnUtil::platform::ProxyPlatform {
+class ScriptedProxyPlatform : public OrnUtil::proxy::ProxyPlatform {
 public:
     explicit ScriptedProxyPlatform(std::shared_ptr<ProxyScript> script)
         : m_Script(std::move(script)) {}
 
-    bool ReadUserSettings(OrnUtil::platform::ProxySettings& settings) override {
+    bool ReadUserSettings(OrnUtil::proxy::ProxySettings& settings) override {
         if (m_Script->readFails)
             return false;
         settings = m_Script->settings;
         return true;
     }
-    std::unique_ptr<OrnUtil::platform::ProxySession>
+    std::unique_ptr<OrnUtil::proxy::ProxySession>
     OpenSession(const std::string& userAgent) override {
         m_Script->userAgent = userAgent;
         if (m_Script->openFails)
@@ -75,21 +75,21 @@ public:
     uint32_t TickCount() override { return m_Script->tick; }
 
 private:
-    class Session : public OrnUtil::platform::ProxySession {
+    class Session : public OrnUtil::proxy::ProxySession {
     public:
         explicit Session(std::shared_ptr<ProxyScript> script) : m_Script(std::move(script)) {}
         ~Session() override { ++m_Script->sessionsClosed; }
-        uint32_t SetTimeouts(const OrnUtil::platform::ProxyTimeouts& timeouts) override {
+        uint32_t SetTimeouts(const OrnUtil::proxy::ProxyTimeouts& timeouts) override {
             m_Script->timeouts.push_back(timeouts);
             return m_Script->timeoutError;
         }
-        OrnUtil::platform::ProxyAnswer
-        GetProxyForUrl(const std::string&, const OrnUtil::platform::ProxyQuery& query) override {
+        OrnUtil::proxy::ProxyAnswer
+        GetProxyForUrl(const std::string&, const OrnUtil::proxy::ProxyQuery& query) override {
             m_Script->queries.push_back(query);
             auto& answers = query.discover ? m_Script->discoveryAnswers : m_Script->scriptAnswers;
             if (answers.empty())
-                return ProxyScript::Error(OrnUtil::platform::ProxyError::AUTO_PROXY_SERVICE_ERROR);
-            OrnUtil::platform::ProxyAnswer answer = answers.front();
+                return ProxyScript::Error(OrnUtil::proxy::ProxyError::AUTO_PROXY_SERVICE_ERROR);
+            OrnUtil::proxy::ProxyAnswer answer = answers.front();
             if (answers.size() > 1)
                 answers.pop_front();
             return answer;

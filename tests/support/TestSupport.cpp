@@ -5,8 +5,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
-#include <gtest/gtest.h>
+#include <iostream>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
@@ -25,9 +26,10 @@ namespace testing_support {
 namespace {
 
 void RemoveTree(const std::string& path) {
-    const std::string command = "rm -rf '" + path + "'";
-    if (std::system(command.c_str()) != 0)
-        ADD_FAILURE() << "cannot remove " << path;
+    std::error_code error;
+    std::filesystem::remove_all(path, error);
+    if (error)
+        std::cerr << "cannot remove " << path << ": " << error.message() << '\n';
 }
 
 std::vector<char*> Arguments(const std::vector<std::string>& argv) {
@@ -49,8 +51,9 @@ pid_t Spawn(const std::vector<std::string>& argv, int in, int out, int err) {
     std::vector<char*> args = Arguments(argv);
     const int status = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(status, 0) << "cannot start " << argv[0];
-    return status == 0 ? pid : -1;
+    if (status != 0)
+        throw std::runtime_error("cannot start " + argv[0]);
+    return pid;
 }
 
 int ExitCode(pid_t pid) {
@@ -160,7 +163,8 @@ void WriteAll(int fd, const std::string& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t written = write(fd, bytes.data() + done, bytes.size() - done);
-        ASSERT_GT(written, 0);
+        if (written <= 0)
+            throw std::runtime_error("cannot write to descriptor " + std::to_string(fd));
         done += static_cast<size_t>(written);
     }
 }

@@ -1,6 +1,6 @@
 // ornlevel: shows and sets the reporting levels that every process of the family reads from the
 // shared level file.
-#include "platform/LevelFile.h"
+#include "log/LevelFile.h"
 
 #include <OrnUtil/Log.h>
 #include <cstring>
@@ -92,12 +92,12 @@ int main(int argc, char** argv) {
         if (level < 0)
             return Unknown("level", argv[2], LevelName);
     }
-    OrnUtil::platform::LevelFileView view = OrnUtil::platform::OpenLevelFile(WARN);
-    const std::string path = OrnUtil::platform::LevelFilePath();
+    OrnUtil::internal::LevelFileView view = OrnUtil::internal::OpenLevelFile(WARN);
+    const std::string path = OrnUtil::internal::LevelFilePath();
     if (view.table == nullptr) {
         std::cerr << "ornlevel: cannot use " << path << ": "
                   << (view.fd < 0 ? std::strerror(view.error) : "it cannot be mapped") << '\n';
-        OrnUtil::platform::CloseLevelFile(view);
+        OrnUtil::internal::CloseLevelFile(view);
         return 1;
     }
     // Other processes read these words in place while we write them.
@@ -106,6 +106,6 @@ int main(int argc, char** argv) {
             __atomic_store_n(&view.table[target], level, __ATOMIC_RELAXED);
     std::cout << path << '\n';
     Print(view.table);
-    OrnUtil::platform::CloseLevelFile(view);
+    OrnUtil::internal::CloseLevelFile(view);
     return 0;
 }

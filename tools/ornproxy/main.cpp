@@ -1,6 +1,6 @@
 // ornproxy: shows which proxy the library would use for each URL, and why.
-#include "WinAutoProxy.h"
-#include "platform/ProxyPlatform.h"
+#include "proxy/WinAutoProxy.h"
+#include "proxy/linux/LinuxProxyPlatform.h"
 
 #include <OrnUtil/Log.h>
 #include <cstdlib>
@@ -26,11 +26,11 @@ trace is shown. Scripts are fetched and run as the applications fetch and run th
 Exit status: 0 every URL got a decision, 1 some URL got none, 2 usage.
 )";
 
-const char* SourceName(OrnUtil::platform::ProxySettingsSource source) {
+const char* SourceName(OrnUtil::proxy::ProxySettingsSource source) {
     switch (source) {
-    case OrnUtil::platform::ProxySettingsSource::ENVIRONMENT:
+    case OrnUtil::proxy::ProxySettingsSource::ENVIRONMENT:
         return "the environment";
-    case OrnUtil::platform::ProxySettingsSource::DESKTOP:
+    case OrnUtil::proxy::ProxySettingsSource::DESKTOP:
         return "the GNOME desktop settings";
     default:
         return "nowhere: no proxy is configured";
@@ -38,8 +38,8 @@ const char* SourceName(OrnUtil::platform::ProxySettingsSource source) {
 }
 
 void PrintSettings() {
-    OrnUtil::platform::ProxySettings settings;
-    const auto source = OrnUtil::platform::ReadSystemProxySettings(settings);
+    OrnUtil::proxy::ProxySettings settings;
+    const auto source = OrnUtil::proxy::ReadSystemProxySettings(settings);
     std::cout << "Settings from " << SourceName(source) << "\n"
               << "  discover by WPAD: " << (settings.autoDetect ? "yes" : "no") << "\n"
               << "  PAC script:       " << settings.pacUrl.value_or("(none)") << "\n"

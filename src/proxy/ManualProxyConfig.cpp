@@ -1,0 +1,275 @@
+#include "proxy/ManualProxyConfig.h"
+
+#include "log/LogStatement.h"
+
+#include <cctype>
+#include <cstdlib>
+
+namespace OrnUtil::internal {
+
+namespace {
+
+bool IsLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool IsLetterOrDigit(char c) {
+    return IsLetter(c) || IsDigit(c);
+}
+
+bool IsLabelBody(std::string_view text) {
+    for (const char c : text)
+        if (!IsLetterOrDigit(c) && c != '-')
+            return false;
+    return true;
+}
+bool IsDigits(std::string_view text) {
+    for (const char c : text)
+        if (!IsDigit(c))
+            return false;
+    return true;
+}
+
+// [a-zA-Z0-9] | [a-zA-Z0-9][a-zA-Z0-9\-]*[a-zA-Z0-9]
+bool IsHostLabel(std::string_view label) {
+    return !label.empty() && IsLetterOrDigit(label.front()) && IsLetterOrDigit(label.back()) &&
+           IsLabelBody(label);
+}
+
+// [0-9] | [1-9][0-9] | 1[0-9]{2} | 2[0-4][0-9] | 25[0-5]
+bool IsOctet(std::string_view text) {
+    if (text.empty() || text.size() > 3 || !IsDigits(text))
+        return false;
+    if (text.size() > 1 && text.front() == '0')
+        return false;
+    int value = 0;
+    for (const char c : text)
+        value = value * 10 + (c - '0');
+    return value <= 255;
+}
+
+} // namespace
+
+bool MatchesHostNamePattern(std::string_view text) {
+    for (;;) {
+        const size_t dot = text.find('.');
+        if (!IsHostLabel(text.substr(0, dot)))
+            return false;
+        if (dot == std::string_view::npos)
+            return true;
+        text.remove_prefix(dot + 1);
+    }
+}
+
+bool MatchesIPv4Pattern(std::string_view text) {
+    for (int octet = 0; octet < 4; ++octet) {
+        const size_t dot = text.find('.');
+        const bool last = octet == 3;
+        if (last != (dot == std::string_view::npos) || !IsOctet(text.substr(0, dot)))
+            return false;
+        if (!last)
+            text.remove_prefix(dot + 1);
+    }
+    return true;
+}
+
+bool MatchesSingleLabelPattern(std::string_view text) {
+    return !text.empty() && IsLetter(text.front()) && IsLabelBody(text);
+}
+
+bool MatchesPortPattern(std::string_view text) {
+    return !text.empty() && text.size() <= 5 && IsDigits(text);
+}
+
+} // namespace OrnUtil::internal
+
+using namespace OrnUtil::internal;
+
+namespace {
+
+const char* const SCHEME_NAMES[] = {"http", "https", "ftp", "gopher", "socks"};
+
+std::string LowerCased(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// A port text that the pattern accepts has at most five digits, so strtol cannot overflow.
+bool PortValue(const std::string& text, uint32_t& port) {
+    if (!MatchesPortPattern(text))
+        return false;
+    const long value = std::strtol(text.c_str(), nullptr, 10);
+    if (value > 65535)
+        return false;
+    port = static_cast<uint32_t>(value);
+    return true;
+}
+
+// Calls `take` with each ';'-separated entry of the list, empty ones included.
+template <typename Take>
+void ForEachEntry(const std::string& list, Take take) {
+    size_t start = 0;
+    for (;;) {
+        const size_t end = list.find(';', start);
+        take(list.substr(start, end - start));
+        if (end == std::string::npos)
+            return;
+        start = end + 1;
+    }
+}
+
+} // namespace
+
+void ManualProxyConfig::Update(const std::string& proxyList, const std::string& bypassList) {
+    SetProxyList(LowerCased(proxyList));
+    SetBypassList(LowerCased(bypassList));
+}
+
+std::string ManualProxyConfig::FindProxy(const std::string& url) const {
+    std::string scheme;
+    const std::string hostPart = ExtractHostPart(LowerCased(url), "://", scheme);
+    if (m_BypassLocal && hostPart.find('.') == std::string::npos)
+        return std::string();
+    if (IsBypassed(hostPart, scheme))
+        return std::string();
+    for (int slot = 0; slot < SCHEMES; ++slot)
+        if (scheme == SCHEME_NAMES[slot])
+            return m_Proxy[slot];
+    return std::string();
+}
+
+bool ManualProxyConfig::IsValidHost(const std::string& proxy, bool allowWildcard) {
+    const size_t colon = proxy.find(':');
+    const std::string host = proxy.substr(0, colon);
+    if (colon != std::string::npos) {
+        uint32_t port = 0;
+        if (!PortValue(proxy.substr(colon + 1), port))
+            return false;
+    }
+    if (host.size() > 253)
+        return false;
+    std::string candidate = host;
+    if (allowWildcard)
+        for (char& c : candidate)
+            if (c == '*')
+                c = 'a';
+    const bool valid = candidate.find('.') != std::string::npos
+                           ? MatchesHostNamePattern(candidate) || MatchesIPv4Pattern(candidate)
+                           : MatchesSingleLabelPattern(candidate);
+    if (!valid) {
+        ORN_LOG_STATIC(WARN, ManualProxyConfig, "ManualProxyConfig::IsValidHost")
+            << "Ignored invalid manual proxy :" << proxy << "( bad host name " << host << ")";
+    }
+    return valid;
+}
+
+void ManualProxyConfig::SetProxyList(const std::string& list) {
+    if (list == m_ProxyListText)
+        return;
+    m_ProxyListText = list;
+    for (std::string& proxy : m_Proxy)
+        proxy.clear();
+    ForEachEntry(list, [this](const std::string& entry) { AddProxyEntry(entry); });
+}
+
+void ManualProxyConfig::SetBypassList(const std::string& list) {
+    if (list == m_BypassListText)
+        return;
+    m_BypassListText = list;
+    m_BypassRules.clear();
+    m_BypassLocal = false;
+    ForEachEntry(list, [this](const std::string& entry) {
+        if (entry == "<local>")
+            m_BypassLocal = true;
+        else if (!entry.empty())
+            m_BypassRules.emplace_back(entry);
+    });
+}
+
+void ManualProxyConfig::AddProxyEntry(const std::string& entry) {
+    std::string scheme;
+    const std::string value =
+        ExtractHostPart(entry, entry.find('=') != std::string::npos ? "=" : "://", scheme);
+    if (!IsValidHost(value, true))
+        return;
+    for (int slot = 0; slot < SCHEMES; ++slot)
+        if (scheme.empty() || scheme == SCHEME_NAMES[slot]) {
+            m_Proxy[slot] = value;
+            if (!scheme.empty())
+                return;
+        }
+}
+
+bool ManualProxyConfig::IsBypassed(const std::string& hostPart, const std::string& scheme) const {
+    // A port that is not a number stays part of the host.
+    uint32_t port = 0;
+    const std::string host =
+        ParsePort(hostPart, port) ? hostPart.substr(0, hostPart.find(':')) : hostPart;
+    for (const BypassRule& rule : m_BypassRules)
+        if (rule.Matches(host, scheme, port))
+            return true;
+    return false;
+}
+
+std::string ManualProxyConfig::ExtractHostPart(const std::string& text,
+                                               const std::string& separator, std::string& head) {
+    const size_t found = text.find(separator);
+    std::string rest;
+    if (found != std::string::npos) {
+        head = text.substr(0, found);
+        rest = text.substr(found + separator.size());
+    } else {
+        head.clear();
+        rest = text;
+    }
+    return rest.substr(0, rest.find('/'));
+}
+
+bool ManualProxyConfig::ParsePort(const std::string& text, uint32_t& port) {
+    const size_t colon = text.find(':');
+    return colon != std::string::npos && PortValue(text.substr(colon + 1), port);
+}
+
+ManualProxyConfig::BypassRule::BypassRule(const std::string& entry) {
+    const std::string hostPart = ExtractHostPart(entry, "://", m_Scheme);
+    const std::string pattern = hostPart.substr(0, hostPart.find(':'));
+    size_t start = 0;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] != '*')
+            continue;
+        if (i == 0)
+            m_WildcardStart = true;
+        m_Parts.push_back(pattern.substr(start, i - start));
+        start = i + 1;
+        if (start == pattern.size())
+            m_WildcardEnd = true;
+    }
+    m_Parts.push_back(pattern.substr(start));
+    uint32_t port = 0;
+    if (ParsePort(hostPart, port))
+        m_Port = port;
+}
+
+bool ManualProxyConfig::BypassRule::Matches(const std::string& host, const std::string& scheme,
+                                            uint32_t port) const {
+    if (!m_Scheme.empty() && m_Scheme != scheme)
+        return false;
+    if (m_Port != 0 && m_Port != port)
+        return false;
+    size_t position = 0;
+    bool first = true;
+    // The first occurrence of each piece, without backtracking, as the settings' own matcher does.
+    for (const std::string& part : m_Parts) {
+        const size_t found = host.find(part, position);
+        if (found == std::string::npos)
+            return false;
+        if (first && !m_WildcardStart && found != 0)
+            return false;
+        first = false;
+        position = found + part.size();
+    }
+    return m_WildcardEnd || position == host.size();
+}
