@@ -1,6 +1,7 @@
 #include "proxy/GnomeProxyMapping.h"
 
 #include "internal/Text.h"
+#include "internal/Url.h"
 
 #include <algorithm>
 #include <cstring>
@@ -15,45 +16,22 @@ bool StartsWithNoCase(const std::string& text, const char* prefix) {
     return text.size() >= length && strncasecmp(text.c_str(), prefix, length) == 0;
 }
 
-bool IsDigits(const std::string& text, size_t maxLength) {
-    return !text.empty() && text.size() <= maxLength &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// Dotted quad into its four octets; false for anything else.
-bool ParseIPv4(const std::string& text, unsigned (&octets)[4]) {
-    size_t start = 0;
-    for (int i = 0; i < 4; ++i) {
-        const size_t end = i < 3 ? text.find('.', start) : text.size();
-        if (end == std::string::npos)
-            return false;
-        const std::string octet = text.substr(start, end - start);
-        if (!IsDigits(octet, 3) || std::stoul(octet) > 255)
-            return false;
-        octets[i] = static_cast<unsigned>(std::stoul(octet));
-        start = end + 1;
-    }
-    return true;
-}
-
 // GNOME's hosts are often typed as URLs; the proxy list wants host alone, and a character that
 // carries meaning in the list would corrupt the neighbouring entries.
-void AddProxyEntry(std::string& list, const char* scheme, const GnomeProxyHost& proxy) {
-    std::string host = internal::Trimmed(proxy.host);
+void AddProxyEntry(std::vector<std::string>& entries, const char* scheme,
+                   const GnomeProxyHost& proxy) {
+    std::string host(internal::Trimmed(proxy.host));
     if (StartsWithNoCase(host, "http://"))
         host.erase(0, 7);
     while (!host.empty() && host.back() == '/')
         host.pop_back();
     if (host.empty() || host.find_first_of(";=/:@ \t\r\n") != std::string::npos)
         return;
-    if (!list.empty())
-        list += ';';
-    list += scheme;
-    list += '=';
-    list += host;
+    std::string entry = scheme + ("=" + host);
     // Port 0 is GNOME's "not set": the host alone leaves the port to the proxy scheme's default.
     if (proxy.port > 0 && proxy.port <= 65535)
-        list += ':' + std::to_string(proxy.port);
+        entry += ':' + std::to_string(proxy.port);
+    entries.push_back(std::move(entry));
 }
 
 // A network with a prefix length becomes the wildcard patterns that cover exactly its addresses:
@@ -63,7 +41,8 @@ void AddNetworkRules(std::vector<std::string>& rules, const std::string& network
     const size_t slash = network.find('/');
     unsigned octets[4];
     const std::string prefixText = network.substr(slash + 1);
-    if (!ParseIPv4(network.substr(0, slash), octets) || !IsDigits(prefixText, 2))
+    if (!internal::ParseIPv4(network.substr(0, slash), octets) ||
+        !internal::IsDigits(prefixText, 2))
         return;
     const unsigned prefix = static_cast<unsigned>(std::stoul(prefixText));
     if (prefix > 32)
@@ -86,7 +65,7 @@ void AddNetworkRules(std::vector<std::string>& rules, const std::string& network
 // :port) name a domain together with its subdomains; the bypass rules match whole hosts, so a
 // domain becomes two rules. IPv6 entries have no form in the bypass rules and are left out.
 void AddBypassRules(std::vector<std::string>& rules, const std::string& raw) {
-    std::string entry = internal::Trimmed(raw);
+    std::string entry(internal::Trimmed(raw));
     if (entry.empty() || entry.find_first_of("; \t\r\n") != std::string::npos || entry[0] == '[' ||
         std::count(entry.begin(), entry.end(), ':') > 1)
         return;
@@ -95,7 +74,7 @@ void AddBypassRules(std::vector<std::string>& rules, const std::string& raw) {
     if (colon != std::string::npos) {
         port = entry.substr(colon);
         entry.erase(colon);
-        if (!IsDigits(port.substr(1), 5) || std::stoul(port.substr(1)) > 65535)
+        if (!internal::IsDigits(port.substr(1), 5) || std::stoul(port.substr(1)) > 65535)
             return;
     }
     if (entry.empty())
@@ -113,7 +92,7 @@ void AddBypassRules(std::vector<std::string>& rules, const std::string& raw) {
         return;
     // Addresses and other wildcard patterns already say exactly what they match.
     unsigned octets[4];
-    if (domain.find('*') != std::string::npos || ParseIPv4(domain, octets)) {
+    if (domain.find('*') != std::string::npos || internal::ParseIPv4(domain, octets)) {
         rules.push_back(entry + port);
         return;
     }
@@ -121,39 +100,32 @@ void AddBypassRules(std::vector<std::string>& rules, const std::string& raw) {
     rules.push_back("*." + domain + port);
 }
 
-std::string Join(const std::vector<std::string>& parts) {
-    std::string joined;
-    for (const std::string& part : parts)
-        joined += (joined.empty() ? "" : ";") + part;
-    return joined;
-}
-
 } // namespace
 
 std::optional<ProxySettings> MapGnomeProxySettings(const GnomeProxyValues& values) {
     ProxySettings settings;
     if (values.mode == "auto") {
-        const std::string url = internal::Trimmed(values.autoconfigUrl);
+        const std::string_view url = internal::Trimmed(values.autoconfigUrl);
         if (url.empty())
             settings.autoDetect = true;
         else
-            settings.pacUrl = url[0] == '/' ? "file://" + url : url;
+            settings.pacUrl = internal::FileUrlOf(url);
     } else if (values.mode == "manual") {
-        std::string list;
-        AddProxyEntry(list, "http", values.http);
-        AddProxyEntry(list, "https", values.https);
-        AddProxyEntry(list, "ftp", values.ftp);
-        AddProxyEntry(list, "socks", values.socks);
+        std::vector<std::string> entries;
+        AddProxyEntry(entries, "http", values.http);
+        AddProxyEntry(entries, "https", values.https);
+        AddProxyEntry(entries, "ftp", values.ftp);
+        AddProxyEntry(entries, "socks", values.socks);
         // Bypass rules without a proxy would change nothing, yet make this source look
         // configured.
-        if (list.empty())
+        if (entries.empty())
             return std::nullopt;
-        settings.proxyList = list;
+        settings.proxyList = internal::JoinList(entries);
         std::vector<std::string> rules;
         for (const std::string& entry : values.ignoreHosts)
             AddBypassRules(rules, entry);
         if (!rules.empty())
-            settings.bypassList = Join(rules);
+            settings.bypassList = internal::JoinList(rules);
     }
     if (!settings.Any())
         return std::nullopt;

@@ -1,8 +1,8 @@
 #include "proxy/ManualProxyConfig.h"
 
+#include "internal/Text.h"
 #include "log/LogStatement.h"
 
-#include <cctype>
 #include <cstdlib>
 
 namespace OrnUtil::internal {
@@ -25,29 +25,11 @@ bool IsLabelBody(std::string_view text) {
             return false;
     return true;
 }
-bool IsDigits(std::string_view text) {
-    for (const char c : text)
-        if (!IsDigit(c))
-            return false;
-    return true;
-}
 
 // [a-zA-Z0-9] | [a-zA-Z0-9][a-zA-Z0-9\-]*[a-zA-Z0-9]
 bool IsHostLabel(std::string_view label) {
     return !label.empty() && IsLetterOrDigit(label.front()) && IsLetterOrDigit(label.back()) &&
            IsLabelBody(label);
-}
-
-// [0-9] | [1-9][0-9] | 1[0-9]{2} | 2[0-4][0-9] | 25[0-5]
-bool IsOctet(std::string_view text) {
-    if (text.empty() || text.size() > 3 || !IsDigits(text))
-        return false;
-    if (text.size() > 1 && text.front() == '0')
-        return false;
-    int value = 0;
-    for (const char c : text)
-        value = value * 10 + (c - '0');
-    return value <= 255;
 }
 
 } // namespace
@@ -63,15 +45,14 @@ bool MatchesHostNamePattern(std::string_view text) {
     }
 }
 
+// Each octet [0-9] | [1-9][0-9] | 1[0-9]{2} | 2[0-4][0-9] | 25[0-5]: no leading zeros.
 bool MatchesIPv4Pattern(std::string_view text) {
-    for (int octet = 0; octet < 4; ++octet) {
-        const size_t dot = text.find('.');
-        const bool last = octet == 3;
-        if (last != (dot == std::string_view::npos) || !IsOctet(text.substr(0, dot)))
+    unsigned octets[4];
+    if (!ParseIPv4(text, octets))
+        return false;
+    for (const std::string& octet : SplitList(text, '.'))
+        if (octet.size() > 1 && octet.front() == '0')
             return false;
-        if (!last)
-            text.remove_prefix(dot + 1);
-    }
     return true;
 }
 
@@ -80,7 +61,7 @@ bool MatchesSingleLabelPattern(std::string_view text) {
 }
 
 bool MatchesPortPattern(std::string_view text) {
-    return !text.empty() && text.size() <= 5 && IsDigits(text);
+    return IsDigits(text, 5);
 }
 
 } // namespace OrnUtil::internal
@@ -90,12 +71,6 @@ using namespace OrnUtil::internal;
 namespace {
 
 const char* const SCHEME_NAMES[] = {"http", "https", "ftp", "gopher", "socks"};
-
-std::string LowerCased(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
 
 // A port text that the pattern accepts has at most five digits, so strtol cannot overflow.
 bool PortValue(const std::string& text, uint32_t& port) {
@@ -108,29 +83,16 @@ bool PortValue(const std::string& text, uint32_t& port) {
     return true;
 }
 
-// Calls `take` with each ';'-separated entry of the list, empty ones included.
-template <typename Take>
-void ForEachEntry(const std::string& list, Take take) {
-    size_t start = 0;
-    for (;;) {
-        const size_t end = list.find(';', start);
-        take(list.substr(start, end - start));
-        if (end == std::string::npos)
-            return;
-        start = end + 1;
-    }
-}
-
 } // namespace
 
 void ManualProxyConfig::Update(const std::string& proxyList, const std::string& bypassList) {
-    SetProxyList(LowerCased(proxyList));
-    SetBypassList(LowerCased(bypassList));
+    SetProxyList(Lowered(proxyList));
+    SetBypassList(Lowered(bypassList));
 }
 
 std::string ManualProxyConfig::FindProxy(const std::string& url) const {
     std::string scheme;
-    const std::string hostPart = ExtractHostPart(LowerCased(url), "://", scheme);
+    const std::string hostPart = ExtractHostPart(Lowered(url), "://", scheme);
     if (m_BypassLocal && hostPart.find('.') == std::string::npos)
         return std::string();
     if (IsBypassed(hostPart, scheme))
@@ -172,7 +134,8 @@ void ManualProxyConfig::SetProxyList(const std::string& list) {
     m_ProxyListText = list;
     for (std::string& proxy : m_Proxy)
         proxy.clear();
-    ForEachEntry(list, [this](const std::string& entry) { AddProxyEntry(entry); });
+    for (const std::string& entry : SplitList(list))
+        AddProxyEntry(entry);
 }
 
 void ManualProxyConfig::SetBypassList(const std::string& list) {
@@ -181,12 +144,12 @@ void ManualProxyConfig::SetBypassList(const std::string& list) {
     m_BypassListText = list;
     m_BypassRules.clear();
     m_BypassLocal = false;
-    ForEachEntry(list, [this](const std::string& entry) {
+    for (const std::string& entry : SplitList(list)) {
         if (entry == "<local>")
             m_BypassLocal = true;
         else if (!entry.empty())
             m_BypassRules.emplace_back(entry);
-    });
+    }
 }
 
 void ManualProxyConfig::AddProxyEntry(const std::string& entry) {

@@ -30,7 +30,7 @@ std::string TranslateEntry(const std::string& entry) {
     if (blank == std::string::npos)
         return std::string();
     const std::string keyword = entry.substr(0, blank);
-    const std::string host = Lowered(Trimmed(entry.substr(blank)));
+    const std::string host = Lowered(std::string(Trimmed(entry.substr(blank))));
     if (!IsHostPort(host))
         return std::string();
     static const struct {
@@ -47,21 +47,16 @@ std::string TranslateEntry(const std::string& entry) {
 } // namespace
 
 std::string TranslatePacAnswer(const std::string& answer) {
-    std::string list;
+    std::vector<std::string> entries;
     bool onlyDirect = true;
-    size_t start = 0;
-    while (start <= answer.size()) {
-        size_t end = answer.find(';', start);
-        if (end == std::string::npos)
-            end = answer.size();
-        const std::string entry = TranslateEntry(Trimmed(answer.substr(start, end - start)));
-        if (!entry.empty()) {
-            list += (list.empty() ? "" : ";") + entry;
-            onlyDirect = onlyDirect && entry == "DIRECT";
-        }
-        start = end + 1;
+    for (const std::string& item : internal::SplitList(answer)) {
+        std::string entry = TranslateEntry(std::string(Trimmed(item)));
+        if (entry.empty())
+            continue;
+        onlyDirect = onlyDirect && entry == "DIRECT";
+        entries.push_back(std::move(entry));
     }
-    return onlyDirect ? std::string() : list;
+    return onlyDirect ? std::string() : internal::JoinList(entries);
 }
 
 } // namespace OrnUtil::proxy

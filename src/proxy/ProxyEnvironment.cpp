@@ -1,16 +1,17 @@
 #include "proxy/ProxyEnvironment.h"
 
+#include "internal/Text.h"
+#include "internal/Url.h"
+
 #include <strings.h>
 
 namespace OrnUtil::proxy {
 
 namespace {
 
+// Environment values are trimmed of blanks and tabs only: a line end is no part of a host.
 std::string_view Trimmed(std::string_view text) {
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+    return internal::Trimmed(text, " \t");
 }
 
 bool IsHttpScheme(std::string_view scheme) {
@@ -26,17 +27,10 @@ const char* Variable(EnvironmentLookup lookup, const char* lower, const char* up
 } // namespace
 
 std::optional<std::string> ProxyFromEnvironmentValue(std::string_view value) {
-    value = Trimmed(value);
-    const size_t schemeEnd = value.find("://");
-    if (schemeEnd != std::string_view::npos) {
-        if (!IsHttpScheme(value.substr(0, schemeEnd)))
-            return std::nullopt;
-        value.remove_prefix(schemeEnd + 3);
-    }
-    std::string_view authority = value.substr(0, value.find_first_of("/?#"));
-    const size_t at = authority.rfind('@');
-    if (at != std::string_view::npos)
-        authority.remove_prefix(at + 1);
+    std::string_view scheme, rest;
+    if (internal::SplitScheme(Trimmed(value), scheme, rest) && !IsHttpScheme(scheme))
+        return std::nullopt;
+    const std::string_view authority = internal::AuthorityOf(rest);
     if (authority.empty())
         return std::nullopt;
     // These would split or re-label the entry once it is joined into the manual proxy list.
@@ -47,29 +41,21 @@ std::optional<std::string> ProxyFromEnvironmentValue(std::string_view value) {
 }
 
 std::string BypassListFromNoProxy(std::string_view value) {
-    std::string rules;
-    auto add = [&rules](std::string_view rule) {
-        if (!rules.empty())
-            rules += ';';
-        rules.append(rule.data(), rule.size());
-    };
-    while (!value.empty()) {
-        const size_t comma = value.find(',');
-        std::string_view entry = Trimmed(value.substr(0, comma));
-        value = comma == std::string_view::npos ? std::string_view() : value.substr(comma + 1);
+    std::vector<std::string> rules;
+    for (const std::string& item : internal::SplitList(value, ',')) {
+        std::string_view entry = Trimmed(item);
         if (entry == "*") {
-            add(entry);
+            rules.emplace_back(entry);
             continue;
         }
         if (!entry.empty() && entry.front() == '.')
             entry.remove_prefix(1);
         if (entry.empty())
             continue;
-        add(entry);
-        add("*.");
-        rules.append(entry.data(), entry.size());
+        rules.emplace_back(entry);
+        rules.push_back("*." + std::string(entry));
     }
-    return rules;
+    return internal::JoinList(rules);
 }
 
 bool ProxySettingsFromEnvironment(EnvironmentLookup lookup, ProxySettings& settings) {
@@ -80,7 +66,7 @@ bool ProxySettingsFromEnvironment(EnvironmentLookup lookup, ProxySettings& setti
         if (*autoProxy == '\0')
             settings.autoDetect = true;
         else
-            settings.pacUrl = *autoProxy == '/' ? "file://" + std::string(autoProxy) : autoProxy;
+            settings.pacUrl = internal::FileUrlOf(autoProxy);
     }
 
     struct Source {
@@ -92,22 +78,17 @@ bool ProxySettingsFromEnvironment(EnvironmentLookup lookup, ProxySettings& setti
                                      {"http_proxy", "HTTP_PROXY", "http="},
                                      {"https_proxy", "HTTPS_PROXY", "https="},
                                      {"ftp_proxy", "FTP_PROXY", "ftp="}};
-    std::string list;
+    std::vector<std::string> entries;
     for (const Source& source : sources) {
         const char* value = Variable(lookup, source.lower, source.upper);
         if (value == nullptr)
             continue;
-        const std::optional<std::string> proxy = ProxyFromEnvironmentValue(value);
-        if (!proxy)
-            continue;
-        if (!list.empty())
-            list += ';';
-        list += source.prefix;
-        list += *proxy;
+        if (const std::optional<std::string> proxy = ProxyFromEnvironmentValue(value))
+            entries.push_back(source.prefix + *proxy);
     }
-    if (!list.empty()) {
+    if (!entries.empty()) {
         configured = true;
-        settings.proxyList = std::move(list);
+        settings.proxyList = internal::JoinList(entries);
     }
 
     if (const char* noProxy = Variable(lookup, "no_proxy", "NO_PROXY")) {

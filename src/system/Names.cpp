@@ -1,8 +1,8 @@
+#include "internal/Text.h"
 #include "platform/Environment.h"
 #include "platform/Files.h"
 
 #include <OrnUtil/System.h>
-#include <cctype>
 #include <cstring>
 
 namespace OrnUtil {
@@ -43,9 +43,7 @@ bool SplitURL(const std::string& url, std::string& scheme, std::string& host, st
     if (separator == std::string::npos)
         return false;
     const size_t hostStart = separator + 3;
-    scheme = url.substr(0, hostStart);
-    for (char& c : scheme)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    scheme = internal::Lowered(url.substr(0, hostStart));
 
     const size_t firstSlash = url.find('/', hostStart);
     if (firstSlash == std::string::npos) {

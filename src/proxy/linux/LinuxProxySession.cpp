@@ -1,6 +1,7 @@
 #include "proxy/linux/LinuxProxySession.h"
 
 #include "internal/Text.h"
+#include "internal/Url.h"
 #include "proxy/PacAnswer.h"
 #include "proxy/linux/PacDownload.h"
 #include "proxy/linux/Wpad.h"
@@ -28,29 +29,27 @@ ProxyAnswer Failed(uint32_t error) {
 } // namespace
 
 std::string ProxyTargetHost(const std::string& url, uint32_t& error) {
-    const size_t colon = url.find("://");
     error = ProxyError::INVALID_URL;
-    if (colon == std::string::npos || colon == 0 || url.find('\0') != std::string::npos)
+    std::string_view schemeText, rest;
+    if (!internal::SplitScheme(url, schemeText, rest) || schemeText.empty() ||
+        url.find('\0') != std::string::npos)
         return std::string();
-    const std::string scheme = internal::Lowered(url.substr(0, colon));
+    const std::string scheme = internal::Lowered(std::string(schemeText));
     if (!std::all_of(scheme.begin(), scheme.end(), [](unsigned char c) {
             return std::isalnum(c) || c == '+' || c == '-' || c == '.';
         }))
         return std::string();
-    const size_t start = colon + 3;
-    std::string authority = url.substr(start, url.find_first_of("/?#", start) - start);
-    authority =
-        authority.substr(authority.rfind('@') == std::string::npos ? 0 : authority.rfind('@') + 1);
-    std::string host;
+    const std::string_view authority = internal::AuthorityOf(rest);
+    std::string_view host;
     if (!authority.empty() && authority.front() == '[') {
         const size_t close = authority.find(']');
-        if (close == std::string::npos)
+        if (close == std::string_view::npos)
             return std::string();
         host = authority.substr(1, close - 1);
     } else {
         host = authority.substr(0, authority.find(':'));
     }
-    if (host.empty() || host.find_first_of(" \t\r\n") != std::string::npos)
+    if (host.empty() || host.find_first_of(internal::BLANKS) != std::string_view::npos)
         return std::string();
     static const char* const CARRIED[] = {"http", "https", "ftp", "ws", "wss"};
     if (std::find(std::begin(CARRIED), std::end(CARRIED), scheme) == std::end(CARRIED)) {
@@ -58,7 +57,7 @@ std::string ProxyTargetHost(const std::string& url, uint32_t& error) {
         return std::string();
     }
     error = 0;
-    return internal::Lowered(host);
+    return internal::Lowered(std::string(host));
 }
 
 uint32_t LinuxProxySession::SetTimeouts(const ProxyTimeouts& timeouts) {
@@ -93,9 +92,7 @@ std::shared_ptr<CPacScript> LinuxProxySession::Script(const std::string& scriptU
         return cached->second;
     }
     // A local path names a file, as a browser takes it.
-    const std::string location =
-        !scriptUrl.empty() && scriptUrl.front() == '/' ? "file://" + scriptUrl : scriptUrl;
-    const ScriptFetch fetch = FetchScript(location, Limits(m_Timeouts));
+    const ScriptFetch fetch = FetchScript(internal::FileUrlOf(scriptUrl), Limits(m_Timeouts));
     if (fetch.outcome != ScriptFetch::FETCHED) {
         error = fetch.outcome == ScriptFetch::LOGIN_NEEDED ? ProxyError::LOGIN_FAILURE
                                                            : ProxyError::UNABLE_TO_DOWNLOAD_SCRIPT;

@@ -1,5 +1,6 @@
 #include "proxy/linux/PacLibrary.h"
 
+#include "internal/Text.h"
 #include "proxy/linux/HostLookup.h"
 
 #include <algorithm>
@@ -28,13 +29,6 @@ unsigned ResolveMs(duk_context* context) {
     return timer->ResolveBudgetMs();
 }
 
-std::string Joined(const std::vector<std::string>& items) {
-    std::string text;
-    for (const auto& item : items)
-        text += (text.empty() ? "" : ";") + item;
-    return text;
-}
-
 duk_ret_t DnsResolve(duk_context* context) {
     const std::vector<std::string> addresses =
         ResolveHost(duk_safe_to_string(context, 0), AddressFamily::IPV4, ResolveMs(context));
@@ -46,8 +40,8 @@ duk_ret_t DnsResolve(duk_context* context) {
 }
 
 duk_ret_t DnsResolveEx(duk_context* context) {
-    duk_push_string(context, Joined(ResolveHost(duk_safe_to_string(context, 0), AddressFamily::ANY,
-                                                ResolveMs(context)))
+    duk_push_string(context, internal::JoinList(ResolveHost(duk_safe_to_string(context, 0),
+                                                            AddressFamily::ANY, ResolveMs(context)))
                                  .c_str());
     return 1;
 }
@@ -58,7 +52,7 @@ duk_ret_t MyIpAddress(duk_context* context) {
 }
 
 duk_ret_t MyIpAddressEx(duk_context* context) {
-    duk_push_string(context, Joined(LocalAddresses(AddressFamily::ANY)).c_str());
+    duk_push_string(context, internal::JoinList(LocalAddresses(AddressFamily::ANY)).c_str());
     return 1;
 }
 
@@ -83,8 +77,7 @@ duk_ret_t IsInNetEx(duk_context* context) {
     bool inside = slash != std::string::npos && AddressBytes(address, host) &&
                   AddressBytes(prefix.substr(0, slash), net);
     const std::string lengthText = inside ? prefix.substr(slash + 1) : "";
-    inside = inside && !lengthText.empty() && lengthText.size() <= 3 &&
-             lengthText.find_first_not_of("0123456789") == std::string::npos;
+    inside = inside && internal::IsDigits(lengthText, 3);
     unsigned bits = inside ? static_cast<unsigned>(std::stoul(lengthText)) : 0;
     if (inside && prefix.find(':') == std::string::npos)
         bits += 96; // an IPv4 prefix counts within the mapped form
@@ -100,11 +93,8 @@ duk_ret_t IsInNetEx(duk_context* context) {
 // sortIpAddressList("a;b;..."): IPv6 first, then IPv4, each in numeric order; false when an item
 // is no address.
 duk_ret_t SortIpAddressList(duk_context* context) {
-    std::string list = duk_safe_to_string(context, 0);
     std::vector<std::pair<std::string, std::string>> sorted; // (sort key, text)
-    for (size_t start = 0; start <= list.size();) {
-        size_t end = std::min(list.find(';', start), list.size());
-        const std::string item = list.substr(start, end - start);
+    for (const std::string& item : internal::SplitList(duk_safe_to_string(context, 0))) {
         unsigned char bytes[16];
         if (!AddressBytes(item, bytes)) {
             duk_push_false(context);
@@ -114,13 +104,12 @@ duk_ret_t SortIpAddressList(duk_context* context) {
         sorted.emplace_back(std::string(1, v4 ? '1' : '0') +
                                 std::string(reinterpret_cast<char*>(bytes), sizeof bytes),
                             item);
-        start = end + 1;
     }
     std::sort(sorted.begin(), sorted.end());
-    list.clear();
+    std::vector<std::string> list;
     for (const auto& item : sorted)
-        list += (list.empty() ? "" : ";") + item.second;
-    duk_push_string(context, list.c_str());
+        list.push_back(item.second);
+    duk_push_string(context, internal::JoinList(list).c_str());
     return 1;
 }
 
