@@ -36,6 +36,8 @@ set(CPACK_DEBIAN_PACKAGE_SOURCE ornutils)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${ORNUTILS_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+# The SONAME changes with the interface, so any later 4.x serves what was built against this one.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # CPack puts the summary before each package's own description unless it is CPack's default: each
 # package's first line is its synopsis.
