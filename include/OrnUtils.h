@@ -1,7 +1,8 @@
-// Everything OrnUtils offers, in one include.
-//
-//   #include <OrnUtils.h>
-//   OrnUtil::CLog::Init("");
+/// \file
+/// Everything OrnUtils offers, in one include.
+///
+///     #include <OrnUtils.h>
+///     OrnUtil::CLog::Init("");
 #pragma once
 
 #include <OrnUtil/Comm.h>

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that a task needs, and only those that are missing.
-#   scripts/deps.sh build|test|bench|fuzz ...
-# Groups add up: "test" needs "build", "bench" and "fuzz" need "build" too.
+#   scripts/deps.sh build|test|bench|fuzz|package|docs ...
+# Groups add up: every group needs "build"; "bench" and "fuzz" need "test" too.
 set -euo pipefail
 
 build=(cmake g++ ninja-build pkg-config git libcurl4-openssl-dev ca-certificates duktape-dev)
@@ -9,6 +9,10 @@ test=(libgtest-dev libgmock-dev tzdata tinyproxy-bin openssl microsocks iproute2
       gsettings-desktop-schemas libglib2.0-bin)
 bench=(libbenchmark-dev libspdlog-dev libpacparser-dev)
 fuzz=(clang libclang-rt-14-dev)
+# dpkg-shlibdeps (dpkg-dev) computes the packages' run-time dependencies; man-db answers `man -w`
+# in the installed-package test.
+package=(dpkg-dev file help2man lintian man-db)
+docs=(doxygen)
 
 wanted=()
 for group in "$@"; do
@@ -17,7 +21,9 @@ for group in "$@"; do
         test) wanted+=("${build[@]}" "${test[@]}") ;;
         bench) wanted+=("${build[@]}" "${test[@]}" "${bench[@]}") ;;
         fuzz) wanted+=("${build[@]}" "${test[@]}" "${fuzz[@]}") ;;
-        *) echo "deps.sh: unknown group '$group' (build, test, bench, fuzz)" >&2; exit 2 ;;
+        package) wanted+=("${build[@]}" "${package[@]}") ;;
+        docs) wanted+=("${build[@]}" "${docs[@]}") ;;
+        *) echo "deps.sh: unknown group '$group' (build, test, bench, fuzz, package, docs)" >&2; exit 2 ;;
     esac
 done
 

@@ -6,12 +6,22 @@
 #   scripts/run.sh test [PRESET]            build and run the suite: developer (default), asan, tsan
 #   scripts/run.sh bench [FILTER]           build the benchmarks (release) and print the ratio table
 #   scripts/run.sh fuzz [SECONDS]           build the libFuzzer targets and run each (default 60 s)
+#   scripts/run.sh package [test]           build the Debian packages (release), check them with
+#                                           lintian; with test, install, use and purge them
+#   scripts/run.sh docs                     build the API reference (HTML) in build/docs/api/html
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 configure_and_build() {
     cmake --preset "$1" >/dev/null
     cmake --build --preset "$1"
+}
+
+# A release tree of its own, without the suites: the packages and the reference need no test tools.
+configure_release_tree() {
+    local tree="$1"
+    shift
+    cmake --preset release -B "build/$tree" -DORNUTILS_BUILD_TESTS=OFF "$@" >/dev/null
 }
 
 command="${1:-}"
@@ -50,8 +60,24 @@ case "$command" in
             grep -E 'stat::number_of_executed_units' "$log"
         done
         ;;
+    package)
+        scripts/deps.sh package
+        configure_release_tree package -DCMAKE_INSTALL_PREFIX=/usr
+        cmake --build build/package
+        rm -f build/package/*.deb
+        (cd build/package && cpack)
+        lintian --fail-on error build/package/*.deb
+        if [ "${1:-}" = test ]; then
+            scripts/package-test.sh
+        fi
+        ;;
+    docs)
+        scripts/deps.sh docs
+        configure_release_tree docs
+        cmake --build build/docs --target docs
+        ;;
     *)
-        sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
+        sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
         exit 2
         ;;
 esac

@@ -18,17 +18,30 @@ With SUBSYS LEVEL, sets the level of one subsystem, or of all eight when SUBSYS 
 
   SUBSYS  APP WEB OTXLOG OTX ODX PDU FLASH TEST, or all
   LEVEL   ERROR WARN NOTICE INFO DEBUG DEBUG1 DEBUG2 DEBUG3 (least to most verbose)
+  -h, --help  shows this help
 
 Names are matched whole, in any case. The levels live in one small file that every process
-of the family maps, so a change takes effect at once in the running applications, and lasts:
-  $APPDATA/Marlek/ORN/DEBUG.CFG (else $XDG_CONFIG_HOME/..., else $HOME/.config/...)
+of the family maps, so a change takes effect at once in the running applications, and lasts.
 The file is created, holding WARN for every subsystem, when it does not exist; it is never
 truncated.
 
 Applications can set at most DEBUG themselves. The library's finest output (DEBUG1 to DEBUG3,
 the hex dumps of network traffic among it) appears only when this tool writes those levels.
 
-Exit status: 0 done, 1 the file cannot be opened or mapped, 2 a name or argument not known.
+Exit status:
+  0  done
+  1  the level file cannot be opened or mapped
+  2  a name or argument not known
+
+Environment:
+  APPDATA          the level file is $APPDATA/Marlek/ORN/DEBUG.CFG
+  XDG_CONFIG_HOME  takes the place of APPDATA where that is unset or empty
+  HOME             $HOME/.config takes it where both are unset or empty
+
+Files:
+  $APPDATA/Marlek/ORN/DEBUG.CFG
+                      the level file: eight 32-bit words, one per subsystem, created
+                      with mode 0600
 )";
 
 std::string LevelName(int32_t level) {

@@ -15,15 +15,35 @@ const char* const HELP = R"(Usage: ornproxy URL...
 Shows how the OrnUtils applications choose a proxy for each URL, step by step.
 
 It prints where the proxy settings came from and what they hold, then for each URL the
-resolver's trace and its decision:
-  - the environment: auto_proxy (empty: discover by WPAD; else the URL or path of a PAC
-    script), all_proxy, http_proxy, https_proxy, ftp_proxy, no_proxy (lower case first);
-  - else the GNOME desktop settings (org.gnome.system.proxy), where installed;
-  - discovery (WPAD) and the PAC script come first, the manual proxies second.
+resolver's trace and its decision. The settings come from the first of these that holds any:
+  environment  the variables below, when they ask for discovery or name a script or proxy
+  desktop      the GNOME desktop settings (org.gnome.system.proxy), where installed
+Discovery (WPAD) and the PAC script come first, the manual proxies second.
 Each URL is resolved afresh, as the first request of an application would be, so its whole
 trace is shown. Scripts are fetched and run as the applications fetch and run them.
 
-Exit status: 0 every URL got a decision, 1 some URL got none, 2 usage.
+  -h, --help  shows this help
+
+Exit status:
+  0  every URL got a decision
+  1  some URL got none
+  2  usage
+
+Environment:
+  auto_proxy   empty: discover by WPAD; else the URL or path of a PAC script
+  all_proxy    the HTTP proxy for every URL (host:port or http://host:port)
+  http_proxy   the HTTP proxy for http URLs
+  https_proxy  the HTTP proxy for https URLs
+  ftp_proxy    the HTTP proxy for ftp URLs
+  no_proxy     the domains that go direct, with their subdomains
+
+Each has an upper-case twin (AUTO_PROXY, ALL_PROXY, ...); the lower-case name wins when both
+are set.
+
+Files:
+  /tmp/ornproxy-XXXXXX/Marlek/ORN/DEBUG.CFG
+                      a level file of its own for the trace, removed at exit, so that
+                      the applications' levels stay as they are
 )";
 
 const char* SourceName(OrnUtil::proxy::ProxySettingsSource source) {
