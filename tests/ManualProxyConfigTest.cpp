@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-using testing_support::CapturedLog;
-
 namespace {
 
 TEST(ManualProxyConfig, EntriesFillTheSlotsOfTheirSchemesAndBypassRulesMatchPieces) {
@@ -13,19 +11,15 @@ TEST(ManualProxyConfig, EntriesFillTheSlotsOfTheirSchemesAndBypassRulesMatchPiec
     // The lists given in turn to one object, a URL, and the proxy for it.
     const std::string cases[][4] = {
         {"proxy.corp:8080", "", "gopher://a/", "proxy.corp:8080"},
-        {"proxy.corp:8080", "", "wss://a/", ""},
         {"HTTP=ZULU.Corp:80;https=b.corp:443", "", "HTTP://Host/", "zulu.corp:80"},
         {"http=a.corp:80", "", "https://x/", ""}, // the old list's slots are emptied
-        {"proxy:80;https=p2:443", "", "https://x/", "p2:443"},
         {"https=p2:443;proxy:80", "", "https://x/", "proxy:80"},
         {"socks://web.corp:3128/path", "", "socks://x/", "web.corp:3128"},
         {" https=p2:443", "", "https://x/", ""}, // a blank-led scheme is unknown
         {"http=*.corp:80;ftp=10.1.2.3:65535", "", "ftp://x/", "10.1.2.3:65535"},
         {"a.corp:80;http=bad_host:80", "", "http://x/", "a.corp:80"},
         {"ftp=" + longest, "", "ftp://x/", longest},
-        {"p:1", "<local>", "http://intranet:8080/x", ""},
-        {"p:1", "<local>", "http://host.corp/x", "p:1"},
-        {"p:1", ";;<local>;;", "http://intranet/", ""},
+        {"p:1", ";<local>;", "http://intranet:8080/x", ""},
         {"p:1", "*.corp", "http://intranet/", "p:1"}, // <local> is gone with its list
         {"p:1", "*.CORP", "http://a.corp/", ""},
         {"p:1", "*.corp", "http://corp/", "p:1"},
@@ -45,14 +39,13 @@ TEST(ManualProxyConfig, EntriesFillTheSlotsOfTheirSchemesAndBypassRulesMatchPiec
         manual.Update(proxies, bypass);
         EXPECT_EQ(manual.FindProxy(url), proxy) << proxies << " " << bypass << " " << url;
     }
-    CapturedLog log;
+    testing_support::CapturedLog log;
     manual.Update("bad_host:80", "");
     manual.Update("BAD_HOST:80", "");
     EXPECT_EQ(log.Lines().size(), 1u) << "a list is parsed, and a bad host warned, once";
 }
 
 TEST(ManualProxyConfig, HostsAreNamesOrSingleLabelsWithAnOptionalPort) {
-    CapturedLog log;
     for (const char* valid :
          {"a", "z", "Z9", "a-", "a-z", "0z.A", "A.B-C.d9", "1.2.3.4", "a:0", "a:00080", "a:65535"})
         EXPECT_TRUE(ManualProxyConfig::IsValidHost(valid, false)) << valid;
@@ -62,7 +55,6 @@ TEST(ManualProxyConfig, HostsAreNamesOrSingleLabelsWithAnOptionalPort) {
           "*.a", "a:",  "a:65536", "a:123456", "a:+80", "a: 80", "a:8x"})
         EXPECT_FALSE(ManualProxyConfig::IsValidHost(invalid, false)) << invalid;
     EXPECT_FALSE(ManualProxyConfig::IsValidHost(std::string(254, 'a'), false));
-    EXPECT_TRUE(ManualProxyConfig::IsValidHost("*.a*:1", true));
 }
 
 } // namespace

@@ -13,8 +13,7 @@ namespace testing_support {
 struct ScriptedProxyPlatform : OrnUtil::proxy::ProxyPlatform {
     using Answer = OrnUtil::proxy::ProxyAnswer;
 
-    // Settings are handed over even when their reading fails, as a platform may leave them half
-    // read. Answers are taken one per query, the last one repeating.
+    // Settings go out even when reading them fails, as half-read ones may; answers one per query.
     bool readFails = false;
     OrnUtil::proxy::ProxySettings settings;
     uint32_t timeoutError = 0, tick = 1000;
