@@ -36,7 +36,7 @@ TEST(Resolver, DiscoveryThenTheScriptThenTheManualSettingsDecide) {
     ASSERT_TRUE(OrnUtil::CLog::Init("") && OrnUtil::CLog::ReportingLevel(APP, INFO));
     CapturedLog log;
     const ProxySettings all{true, PAC, "m:1", {}}, discovery{true, {}, "m:1", {}},
-        script{false, PAC, "m:1", {}};
+        pac{false, PAC, "m:1", {}};
     const ProxyAnswer direct, timeout = Script::Error(TIMEOUT), w = Script::List("PROXY w:1"),
                               s = Script::List("s:1");
     // Settings and answers; the proxy of 3 lookups, the queries of each kind, what was given up.
@@ -45,10 +45,10 @@ TEST(Resolver, DiscoveryThenTheScriptThenTheManualSettingsDecide) {
         {all, {w}, {s}, "w:1", 3, 0, false, false},
         {all, {direct}, {s}, "s:1", 3, 3, false, false},
         {all, {timeout}, {direct}, "", 3, 3, false, false},
-        {script, {w}, {s}, "s:1", 0, 3, false, false},
-        {script, {}, {Script::Error(UNABLE_TO_DOWNLOAD_SCRIPT)}, "m:1", 0, 3, false, false},
-        {script, {}, {Script::Error(INVALID_URL)}, "m:1", 0, 1, false, true},
-        {script, {}, {Script::Error(UNRECOGNIZED_SCHEME)}, "m:1", 0, 1, false, true},
+        {pac, {w}, {s}, "s:1", 0, 3, false, false},
+        {pac, {}, {Script::Error(UNABLE_TO_DOWNLOAD_SCRIPT)}, "m:1", 0, 3, false, false},
+        {pac, {}, {Script::Error(INVALID_URL)}, "m:1", 0, 1, false, true},
+        {pac, {}, {Script::Error(UNRECOGNIZED_SCHEME)}, "m:1", 0, 1, false, true},
         {discovery, {direct}, {s}, "m:1", 3, 0, false, false},
         {{true, {}, {}, {}}, {timeout}, {}, "<none>", 3, 0, false, false},
         {{false, {}, "m:1", "*.example"}, {w}, {s}, "", 0, 0, false, false},

@@ -13,7 +13,7 @@ namespace testing_support {
 struct ScriptedProxyPlatform : OrnUtil::proxy::ProxyPlatform {
     using Answer = OrnUtil::proxy::ProxyAnswer;
 
-    // Settings go out even when reading them fails, as half-read ones may; answers one per query.
+    // Settings are handed over even when reading fails; answers one per query, the last repeats.
     bool readFails = false;
     OrnUtil::proxy::ProxySettings settings;
     uint32_t timeoutError = 0, tick = 1000;
