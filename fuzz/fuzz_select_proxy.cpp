@@ -19,10 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string tags = newline == std::string::npos ? std::string() : text.substr(0, newline);
     const std::string answer = newline == std::string::npos ? text : text.substr(newline + 1);
 
-    auto script = std::make_shared<testing_support::ProxyScript>();
+    auto script = std::make_unique<testing_support::ScriptedProxyPlatform>();
     script->settings.pacUrl = "http://config.invalid/proxy.pac";
-    script->scriptAnswers = {testing_support::ProxyScript::List(answer)};
-    WinAutoProxy resolver(std::make_unique<testing_support::ScriptedProxyPlatform>(script));
+    script->scriptAnswers = {testing_support::ScriptedProxyPlatform::List(answer)};
+    WinAutoProxy resolver(std::move(script));
     std::set<std::string> failed;
     for (size_t start = 0; start <= tags.size();) {
         size_t end = tags.find(',', start);

@@ -45,17 +45,6 @@ bool MatchesHostNamePattern(std::string_view text) {
     }
 }
 
-// Each octet [0-9] | [1-9][0-9] | 1[0-9]{2} | 2[0-4][0-9] | 25[0-5]: no leading zeros.
-bool MatchesIPv4Pattern(std::string_view text) {
-    unsigned octets[4];
-    if (!ParseIPv4(text, octets))
-        return false;
-    for (const std::string& octet : SplitList(text, '.'))
-        if (octet.size() > 1 && octet.front() == '0')
-            return false;
-    return true;
-}
-
 bool MatchesSingleLabelPattern(std::string_view text) {
     return !text.empty() && IsLetter(text.front()) && IsLabelBody(text);
 }
@@ -119,7 +108,7 @@ bool ManualProxyConfig::IsValidHost(const std::string& proxy, bool allowWildcard
             if (c == '*')
                 c = 'a';
     const bool valid = candidate.find('.') != std::string::npos
-                           ? MatchesHostNamePattern(candidate) || MatchesIPv4Pattern(candidate)
+                           ? MatchesHostNamePattern(candidate)
                            : MatchesSingleLabelPattern(candidate);
     if (!valid) {
         ORN_LOG_STATIC(WARN, ManualProxyConfig, "ManualProxyConfig::IsValidHost")

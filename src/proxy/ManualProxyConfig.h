@@ -62,13 +62,11 @@ namespace OrnUtil::internal {
 // what its regular expression accepts:
 //   host name     ^(([a-zA-Z0-9]|[a-zA-Z0-9][a-zA-Z0-9\-]*[a-zA-Z0-9])\.)*
 //                  ([A-Za-z0-9]|[A-Za-z0-9][A-Za-z0-9\-]*[A-Za-z0-9])$
-//   IPv4 address  ^(([0-9]|[1-9][0-9]|1[0-9]{2}|2[0-4][0-9]|25[0-5])\.){3}
-//                  ([0-9]|[1-9][0-9]|1[0-9]{2}|2[0-4][0-9]|25[0-5])$
 //   single label  ^([a-zA-Z][a-zA-Z0-9\-]*)$
 //   port          ^([0-9]{1,5})
-// Written out by hand: they are cheap, hold no state, and cannot recurse deeply on long input.
+// Written out by hand: they are cheap, hold no state, and cannot recurse deeply on long input. A
+// dotted IPv4 address needs no pattern of its own: it is a host name of digit labels.
 bool MatchesHostNamePattern(std::string_view text);
-bool MatchesIPv4Pattern(std::string_view text);
 bool MatchesSingleLabelPattern(std::string_view text);
 bool MatchesPortPattern(std::string_view text);
 

@@ -56,7 +56,7 @@ bool WinAutoProxy::GetProxyForUrl(const std::string& url, std::string& proxy) {
             if (!m_AutoDetectFailed && settings.autoDetect)
                 discovered = GetProxyByWpadAutoDiscovery(url);
             if (discovered.empty() && !m_PacFileFailed && settings.pacUrl)
-                discovered = GetProxyFromPacFile(url, settings);
+                discovered = GetProxyFromPacFile(url, *settings.pacUrl);
         }
         const bool ok = SelectProxy(discovered, proxy);
         TraceFirstLookup(ok, "GetProxy reports OK and gives proxy:", proxy,
@@ -70,8 +70,6 @@ bool WinAutoProxy::GetProxyForUrl(const std::string& url, std::string& proxy) {
                 ORN_LOG(INFO, "WinAutoProxy::GetProxyForUrl")
                     << "Auto proxy failed and no manual settings found";
             }
-            proxy.clear();
-            result = false;
         } else {
             m_Manual.Update(*settings.proxyList, settings.bypassList.value_or(std::string()));
             proxy = m_Manual.FindProxy(url);
@@ -98,7 +96,6 @@ void WinAutoProxy::TraceFirstLookup(bool ok, const char* okText, const std::stri
 
 std::string WinAutoProxy::GetProxyByWpadAutoDiscovery(const std::string& url) {
     std::string result;
-    m_AutoDetectFailed = false;
     if (m_FirstLookup) {
         ORN_LOG(INFO, "WinAutoProxy::GetProxyByWpadAutoDiscovery")
             << "Determining proxy using WPAD DHCP / DNS detection";
@@ -146,14 +143,11 @@ std::string WinAutoProxy::GetProxyByWpadAutoDiscovery(const std::string& url) {
     return result;
 }
 
-std::string WinAutoProxy::GetProxyFromPacFile(const std::string& url,
-                                              const ProxySettings& settings) {
+std::string WinAutoProxy::GetProxyFromPacFile(const std::string& url, const std::string& pacUrl) {
     std::string result;
-    if (!settings.pacUrl)
-        return result;
     if (m_FirstLookup) {
         ORN_LOG(INFO, "WinAutoProxy::GetProxyFromPacFile")
-            << "Determining proxy using explicitly specified PAC file URL " << *settings.pacUrl;
+            << "Determining proxy using explicitly specified PAC file URL " << pacUrl;
     }
     if (const uint32_t error = m_hSession->SetTimeouts(PAC_TIMEOUTS)) {
         ORN_LOG_FILE(WARN, "WinAutoProxy::GetProxyFromPacFile")
@@ -162,7 +156,7 @@ std::string WinAutoProxy::GetProxyFromPacFile(const std::string& url,
     }
 
     ProxyQuery query;
-    query.scriptUrl = *settings.pacUrl;
+    query.scriptUrl = pacUrl;
     query.autoLogonIfChallenged = true;
     const ProxyAnswer answer = m_hSession->GetProxyForUrl(url, query);
     if (answer.error != 0) {

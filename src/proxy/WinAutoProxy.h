@@ -66,8 +66,7 @@ public:
 
 private:
     std::string GetProxyByWpadAutoDiscovery(const std::string& url);
-    std::string GetProxyFromPacFile(const std::string& url,
-                                    const OrnUtil::proxy::ProxySettings& settings);
+    std::string GetProxyFromPacFile(const std::string& url, const std::string& pacUrl);
     bool SelectProxy(const std::string& discovered, std::string& proxy);
     bool IsProxyTaggedFailed(const std::string& proxy) const;
     bool IsFatalWinHttpProxyError(uint32_t error);

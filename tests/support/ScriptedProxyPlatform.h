@@ -1,5 +1,5 @@
-// A proxy platform that answers from a script the test writes and records what the resolver asked,
-// so that every decision of the resolver can be driven without a network or a clock.
+// A proxy platform that answers as the test says and records what the resolver asked, so that every
+// decision of the resolver can be driven without a network or a clock.
 #pragma once
 
 #include "proxy/ProxyPlatform.h"
@@ -7,99 +7,62 @@
 #include <deque>
 #include <memory>
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace testing_support {
 
-struct ProxyScript {
-    // What the platform answers.
+struct ScriptedProxyPlatform : OrnUtil::proxy::ProxyPlatform {
+    using Answer = OrnUtil::proxy::ProxyAnswer;
+
+    // Settings are handed over even when reading fails; answers one per query, the last repeats.
     bool readFails = false;
     OrnUtil::proxy::ProxySettings settings;
-    bool openFails = false;
-    uint32_t timeoutError = 0;
-    // Consumed one per lookup; once empty, the last answer repeats.
-    std::deque<OrnUtil::proxy::ProxyAnswer> discoveryAnswers;
-    std::deque<OrnUtil::proxy::ProxyAnswer> scriptAnswers;
-    uint32_t tick = 1000;
+    uint32_t timeoutError = 0, tick = 1000;
+    std::deque<Answer> discoveryAnswers, scriptAnswers;
 
     // What the resolver did.
-    int sessionsOpened = 0;
-    int sessionsClosed = 0;
-    std::string userAgent;
-    std::vector<OrnUtil::proxy::ProxyQuery> queries;
-    std::vector<OrnUtil::proxy::ProxyTimeouts> timeouts;
+    int sessionsOpened = 0, sessionsClosed = 0, discoveries = 0, scriptLookups = 0;
+    OrnUtil::proxy::ProxyQuery lastDiscovery, lastScript;
 
-    int Discoveries() const { return Count(true); }
-    int ScriptLookups() const { return Count(false); }
+    static Answer List(const std::string& list) { return {0, list, {}}; }
+    static Answer Error(uint32_t error) { return {error, {}, {}}; }
 
-    static OrnUtil::proxy::ProxyAnswer List(const std::string& list) {
-        OrnUtil::proxy::ProxyAnswer answer;
-        answer.proxyList = list;
-        return answer;
+    bool ReadUserSettings(OrnUtil::proxy::ProxySettings& read) override {
+        read = settings;
+        return !readFails;
     }
-    static OrnUtil::proxy::ProxyAnswer Error(uint32_t error) {
-        OrnUtil::proxy::ProxyAnswer answer;
-        answer.error = error;
-        return answer;
+    std::unique_ptr<OrnUtil::proxy::ProxySession> OpenSession(const std::string&) override {
+        ++sessionsOpened;
+        return std::make_unique<Session>(*this);
     }
+    uint32_t TickCount() override { return tick; }
 
-private:
-    int Count(bool discover) const {
-        int count = 0;
-        for (const auto& query : queries)
-            count += query.discover == discover;
-        return count;
-    }
-};
-
-class ScriptedProxyPlatform : public OrnUtil::proxy::ProxyPlatform {
-public:
-    explicit ScriptedProxyPlatform(std::shared_ptr<ProxyScript> script)
-        : m_Script(std::move(script)) {}
-
-    bool ReadUserSettings(OrnUtil::proxy::ProxySettings& settings) override {
-        if (m_Script->readFails)
-            return false;
-        settings = m_Script->settings;
-        return true;
-    }
-    std::unique_ptr<OrnUtil::proxy::ProxySession>
-    OpenSession(const std::string& userAgent) override {
-        m_Script->userAgent = userAgent;
-        if (m_Script->openFails)
-            return nullptr;
-        ++m_Script->sessionsOpened;
-        return std::make_unique<Session>(m_Script);
-    }
-    uint32_t TickCount() override { return m_Script->tick; }
-
-private:
-    class Session : public OrnUtil::proxy::ProxySession {
-    public:
-        explicit Session(std::shared_ptr<ProxyScript> script) : m_Script(std::move(script)) {}
-        ~Session() override { ++m_Script->sessionsClosed; }
-        uint32_t SetTimeouts(const OrnUtil::proxy::ProxyTimeouts& timeouts) override {
-            m_Script->timeouts.push_back(timeouts);
-            return m_Script->timeoutError;
+    struct Session : OrnUtil::proxy::ProxySession {
+        explicit Session(ScriptedProxyPlatform& platform) : m_Platform(platform) {}
+        ~Session() override { ++m_Platform.sessionsClosed; }
+        uint32_t SetTimeouts(const OrnUtil::proxy::ProxyTimeouts&) override {
+            return m_Platform.timeoutError;
         }
-        OrnUtil::proxy::ProxyAnswer
-        GetProxyForUrl(const std::string&, const OrnUtil::proxy::ProxyQuery& query) override {
-            m_Script->queries.push_back(query);
-            auto& answers = query.discover ? m_Script->discoveryAnswers : m_Script->scriptAnswers;
-            if (answers.empty())
-                return ProxyScript::Error(OrnUtil::proxy::ProxyError::AUTO_PROXY_SERVICE_ERROR);
-            OrnUtil::proxy::ProxyAnswer answer = answers.front();
+        Answer GetProxyForUrl(const std::string&,
+                              const OrnUtil::proxy::ProxyQuery& query) override {
+            (query.discover ? m_Platform.lastDiscovery : m_Platform.lastScript) = query;
+            ++(query.discover ? m_Platform.discoveries : m_Platform.scriptLookups);
+            auto& answers = query.discover ? m_Platform.discoveryAnswers : m_Platform.scriptAnswers;
+            const Answer answer = answers.front();
             if (answers.size() > 1)
                 answers.pop_front();
             return answer;
         }
-
-    private:
-        std::shared_ptr<ProxyScript> m_Script;
+        ScriptedProxyPlatform& m_Platform;
     };
-
-    std::shared_ptr<ProxyScript> m_Script;
 };
+
+// Settings in one line, each part only when present: "auto pac=U list=L bypass=B".
+inline std::string SettingsText(const OrnUtil::proxy::ProxySettings& s) {
+    const std::string text = std::string(s.autoDetect ? " auto" : "") +
+                             (s.pacUrl ? " pac=" + *s.pacUrl : "") +
+                             (s.proxyList ? " list=" + *s.proxyList : "") +
+                             (s.bypassList ? " bypass=" + *s.bypassList : "");
+    return text.substr(text.empty() ? 0 : 1);
+}
 
 } // namespace testing_support
