@@ -1,218 +1,203 @@
 #include "LoopbackServers.h"
 #include "TestSupport.h"
-#include "proxy/WinAutoProxy.h"
+#include "proxy/linux/LinuxProxySession.h"
+#include "proxy/linux/PacDownload.h"
+#include "proxy/linux/PacScript.h"
 
-#include <OrnUtil/Http.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <mutex>
 #include <unistd.h>
 
 using namespace testing_support;
+using namespace OrnUtil::proxy;
+using testing::ContainsRegex;
 using testing::HasSubstr;
 
 namespace {
 
-const char* const PER_URL_SCRIPT = R"js(
-function FindProxyForURL(url, host) {
-    if (dnsDomainIs(host, ".direct.test") || isPlainHostName(host))
-        return "DIRECT";
-    return "PROXY Gate.Proxy.Test:3128; DIRECT";
-})js";
+const char* const SCRIPT = "function FindProxyForURL(url, host) { return 'PROXY p:1'; }";
 
-// A script server on 127.0.0.1, the library's log captured, and no proxy variables but those a
-// test sets.
-class Discovery : public testing::Test {
-protected:
-    TempDir m_Dir;
-    ScopedEnv m_AppData{"APPDATA", m_Dir.Path()};
-    ClearedProxyEnvironment m_NoProxies;
-    std::mutex m_Lock;
-    std::string m_Script = PER_URL_SCRIPT;
-    LoopbackHttpServer m_Server{[this](const HttpRequest& request) {
-        std::lock_guard<std::mutex> hold(m_Lock);
-        if (request.target == "/proxy.pac")
-            return HttpResponse{200, {}, m_Script};
-        return HttpResponse{404, {}, "not here"};
-    }};
-    CapturedLog m_Log;
-
-    void Serve(const std::string& script) {
-        std::lock_guard<std::mutex> hold(m_Lock);
-        m_Script = script;
+// Scripts as servers give them; /hopN is N redirects away from /proxy.pac.
+HttpResponse Serve(const HttpRequest& request) {
+    const std::string& target = request.target;
+    if (target.rfind("/hop", 0) == 0) {
+        const int left = std::stoi(target.substr(4)) - 1;
+        return {302, {{"Location", left == 0 ? "/proxy.pac" : "/hop" + std::to_string(left)}}, ""};
     }
-    // The proxy the resolver chooses, or "none" when it could not decide.
-    static std::string Proxy(WinAutoProxy& resolver, const std::string& url) {
-        std::string proxy;
-        return resolver.GetProxyForUrl(url, proxy) ? proxy : "none";
-    }
-};
+    if (target == "/away.pac")
+        return {302, {{"Location", "file:///etc/hosts"}}, ""};
+    if (target == "/large.pac")
+        return {200, {}, std::string(FetchLimits::MAX_BYTES + 1, ' ')};
+    return {target == "/proxy.pac" ? 200 : target == "/login.pac" ? 401 : 404, {}, SCRIPT};
+}
 
-TEST_F(Discovery, AScriptFromHttpOrFileChoosesPerUrlAndIsFetchedOnce) {
-    ScopedEnv script("auto_proxy", m_Server.Url("/proxy.pac"));
-    WinAutoProxy resolver;
-    EXPECT_EQ(Proxy(resolver, "http://www.example.test/a"), "gate.proxy.test:3128");
-    EXPECT_EQ(Proxy(resolver, "https://wiki.direct.test/"), "");
-    EXPECT_EQ(Proxy(resolver, "http://intranet/"), "");
-    EXPECT_EQ(m_Server.Requests().size(), 1u) << "the session keeps the script";
-
-    WriteFile(m_Dir / "local.pac", PER_URL_SCRIPT);
-    for (const std::string& location : {"file://" + m_Dir / "local.pac", m_Dir / "local.pac"}) {
-        ScopedEnv local("auto_proxy", location);
-        WinAutoProxy fromFile;
-        EXPECT_EQ(Proxy(fromFile, "http://www.example.test/"), "gate.proxy.test:3128") << location;
-        EXPECT_EQ(Proxy(fromFile, "http://a.direct.test/"), "") << location;
+TEST(PacDownload, EachFetchEndsInOneOutcome) {
+    LoopbackHttpServer server(&Serve);
+    LoopbackServer silent; // connections wait in its backlog, never answered
+    TempDir dir;
+    WriteFile(dir / "proxy.pac", SCRIPT);
+    const std::pair<std::string, ScriptFetch::Outcome> cases[] = {
+        {server.Url("/proxy.pac"), ScriptFetch::FETCHED},
+        {server.Url("/hop3"), ScriptFetch::FETCHED},
+        {"file://" + dir / "proxy.pac", ScriptFetch::FETCHED},
+        {server.Url("/missing.pac"), ScriptFetch::NOT_FOUND},
+        {"http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/", ScriptFetch::NOT_FOUND},
+        {server.Url("/login.pac"), ScriptFetch::LOGIN_NEEDED},
+        {"http://127.0.0.1:" + std::to_string(silent.Port()) + "/", ScriptFetch::TIMED_OUT},
+        {server.Url("/hop4"), ScriptFetch::REFUSED},
+        {server.Url("/large.pac"), ScriptFetch::REFUSED},
+        {server.Url("/away.pac"), ScriptFetch::REFUSED},
+        {"ftp://127.0.0.1/proxy.pac", ScriptFetch::REFUSED}};
+    for (const auto& c : cases) {
+        const ScriptFetch fetch = FetchScript(c.first, FetchLimits{500, 500});
+        EXPECT_EQ(fetch.outcome, c.second) << c.first;
+        EXPECT_EQ(fetch.script, c.second == ScriptFetch::FETCHED ? SCRIPT : "") << c.first;
     }
 }
 
-TEST_F(Discovery, ProxiesOfTheScriptAreTakenInTurnAsTheyFail) {
-    Serve("function FindProxyForURL() { return 'PROXY a.test:1; PROXY b.test:2; DIRECT'; }");
-    ScopedEnv script("auto_proxy", m_Server.Url("/proxy.pac"));
-    WinAutoProxy resolver;
-    EXPECT_EQ(Proxy(resolver, "http://x.test/"), "a.test:1");
-    resolver.ProxyFailure("a.test:1");
-    EXPECT_EQ(Proxy(resolver, "http://x.test/"), "b.test:2");
-    resolver.ProxyFailure("b.test:2");
-    EXPECT_EQ(Proxy(resolver, "http://x.test/"), "") << "then direct";
-    resolver.ClearProxyFailures();
-    EXPECT_EQ(Proxy(resolver, "http://x.test/"), "a.test:1");
+// The host, or the error.
+std::string TargetHost(const std::string& url) {
+    uint32_t error = 1;
+    const std::string host = ProxyTargetHost(url, error);
+    return error == 0 ? host : host + std::to_string(error);
 }
 
-TEST_F(Discovery, AMissingScriptLeavesTheChoiceToTheManualSettings) {
-    ScopedEnv script("auto_proxy", m_Server.Url("/missing.pac"));
-    ScopedEnv manual("http_proxy", "manual.test:8080");
-    WinAutoProxy resolver;
-    EXPECT_EQ(Proxy(resolver, "http://x.test/"), "manual.test:8080");
-    EXPECT_THAT(m_Log.Text(), HasSubstr("WinHttpGetProxyForUrl failed with error:12167"));
-    EXPECT_FALSE(resolver.IsPacFileFailed()) << "a download failure is tried again at once";
-    EXPECT_EQ(Proxy(resolver, "http://x.test/"), "manual.test:8080");
-    EXPECT_EQ(m_Server.Requests().size(), 2u);
+TEST(ProxyTargetHost, IsTheLowerCaseHostOfAUrlAProxyCanCarry) {
+    EXPECT_EQ(TargetHost("HTTP://Www.Example.TEST:8080/x"), "www.example.test");
+    EXPECT_EQ(TargetHost("wss://[::1]:443/") + " " + TargetHost("ftp://u@ftp.test/"),
+              "::1 ftp.test");
+    for (const char* url :
+         {"no scheme", "://x.test/", "http:///x", "http://a b/", "http://[::1/", "ht%tp://x.test/"})
+        EXPECT_EQ(TargetHost(url), "12005") << url;
+    for (const char* url : {"gopher://x.test/", "svn+ssh.x-y://x.test/"})
+        EXPECT_EQ(TargetHost(url), "12006") << url;
 }
 
-TEST_F(Discovery, ABrokenScriptIsHeldOff) {
-    Serve("function FindProxyForURL(url, host) { return 'DIRECT' ");
-    ScopedEnv script("auto_proxy", m_Server.Url("/proxy.pac"));
-    ScopedEnv manual("http_proxy", "manual.test:8080");
-    WinAutoProxy resolver;
-    EXPECT_EQ(Proxy(resolver, "http://x.test/"), "manual.test:8080");
-    EXPECT_THAT(m_Log.Text(), HasSubstr("WinHttpGetProxyForUrl failed with error:12166"));
-    EXPECT_TRUE(resolver.IsPacFileFailed());
-    EXPECT_EQ(Proxy(resolver, "http://x.test/"), "manual.test:8080");
-    EXPECT_EQ(m_Server.Requests().size(), 1u) << "no second attempt within the hold-off";
-}
-
-TEST_F(Discovery, HostileScriptsAreAnsweredWithinTheirBound) {
-    ScopedEnv script("auto_proxy", m_Server.Url("/proxy.pac"));
-    ScopedEnv manual("http_proxy", "manual.test:8080");
-    const std::string hostile[] = {
-        "function FindProxyForURL() { while (true) {} }",
-        "function FindProxyForURL() { return String(new Array(1 << 30).sort()); }",
-        "function FindProxyForURL() { return 'x'.repeat(1 << 30); }",
-        "function f(n) { return f(n + 1); } function FindProxyForURL() { return f(0); }",
-        "function FindProxyForURL() { throw new Error('no'); }",
-        "function FindProxyForURL() { return 42; }",
-        "function FindProxyForURL() {} " + std::string(10 << 20, ' '),
+// The probe runs in namespaces of its own where these files are the hosts file and the resolver's
+// settings: the search domain corp.test, whose wpad host is 127.0.0.1.
+TEST(Wpad, DiscoveryFindsTheScriptOfTheSearchDomainOrGivesUp) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "network namespaces need root";
+    TempDir dir;
+    WriteFile(dir / "hosts", "127.0.0.1 localhost wpad.corp.test\n");
+    WriteFile(dir / "resolv.conf", "search corp.test\nnameserver 127.0.0.1\n");
+    const auto probe = [&](const std::string& script) {
+        return testing_support::Run(
+            {"/usr/bin/unshare", "--net", "--mount", "--uts", "/bin/sh", "-c",
+             "mount --bind $0 /etc/hosts && mount --bind $1 /etc/resolv.conf && hostname "
+             "probe && ip link set lo up && exec \"$2\" \"$3\"",
+             dir / "hosts", dir / "resolv.conf", HelperPath("wpad_probe"), script});
     };
-    for (const std::string& text : hostile) {
-        Serve(text);
-        WinAutoProxy resolver;
-        EXPECT_EQ(Proxy(resolver, "http://x.test/"), "manual.test:8080") << text.substr(0, 60);
-    }
-    EXPECT_THAT(m_Log.Text(), HasSubstr("error:12167")) << "the 10 MiB script is not fetched";
+    const RunResult found = probe("function FindProxyForURL() { return 'PROXY found.test:80'; }");
+    EXPECT_EQ(found.out, "proxy=found.test:80 ok=1 given-up=0\n") << found.err;
+    EXPECT_EQ(probe("-").out, "proxy= ok=0 given-up=1\n");
 }
 
-TEST_F(Discovery, MalformedAndUnsupportedUrlsAreRefused) {
-    ScopedEnv script("auto_proxy", m_Server.Url("/proxy.pac"));
-    WinAutoProxy malformed, unsupported;
-    EXPECT_EQ(Proxy(malformed, "no scheme"), "none");
-    EXPECT_EQ(Proxy(unsupported, "gopher://x.test/"), "none");
-    EXPECT_THAT(m_Log.Text(), HasSubstr("error:12005"));
-    EXPECT_THAT(m_Log.Text(), HasSubstr("error:12006"));
-}
-
-// A request whose script names a SOCKS5 server goes through it: the server, told to connect out
-// from 127.0.0.2, makes the origin see that address.
-TEST_F(Discovery, ASocksEntryCarriesTheRequest) {
-    if (access("/usr/bin/microsocks", X_OK) != 0)
-        GTEST_SKIP() << "microsocks is not installed (scripts/deps.sh test)";
-    const uint16_t port = FreeLoopbackPort();
-    ServerProcess socks(
-        {"/usr/bin/microsocks", "-i", "127.0.0.1", "-p", std::to_string(port), "-b", "127.0.0.2"});
-    LoopbackHttpServer origin([](const HttpRequest&) {
-        return HttpResponse{200, {}, "via socks"};
+TEST(Ornproxy, ShowsTheSourceTheTraceAndTheDecisionForEachUrl) {
+    ClearedProxyEnvironment noProxies;
+    LoopbackHttpServer server([](const HttpRequest& request) {
+        return HttpResponse{200, {}, request.target == "/broken.pac" ? "function F(" : SCRIPT};
     });
-    Serve("function FindProxyForURL() { return 'SOCKS5 127.0.0.1:" + std::to_string(port) + "'; }");
-    ScopedEnv script("auto_proxy", m_Server.Url("/proxy.pac"));
-    std::vector<char> body;
-    HTTPcURL http(body);
-    // microsocks may still be starting: the first attempts can be refused.
-    bool done = false;
-    for (int attempt = 0; attempt < 50 && !done; ++attempt) {
-        try {
-            done = http.Perform(origin.Url("/"), "", "");
-        } catch (const std::runtime_error&) {
-            usleep(20000);
-        }
-    }
-    ASSERT_TRUE(done);
-    EXPECT_EQ(std::string(body.begin(), body.end()), "via socks");
-    ASSERT_FALSE(origin.Requests().empty());
-    EXPECT_EQ(origin.Requests().back().peer, "127.0.0.2");
+    ScopedEnv script("auto_proxy", server.Url("/proxy.pac"));
+    const RunResult fine = RunTool("ornproxy", {"http://a.test/", "http://b.test/"});
+    EXPECT_EQ(fine.exitCode, 0) << fine.err;
+    EXPECT_THAT(fine.out,
+                ContainsRegex("from the environment.*PAC script: +" + server.Url("/proxy.pac") +
+                              ".*\nhttp://a.test/\n.*=> "
+                              "proxy p:1\n\nhttp://b.test/\n.*=> proxy p:1\n"));
+    ScopedEnv broken("auto_proxy", server.Url("/broken.pac"));
+    const RunResult none = RunTool("ornproxy", {"http://a.test/"});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_THAT(none.out, ContainsRegex("error:12166.*=> no decision"));
+    EXPECT_EQ(RunTool("ornproxy", {}).exitCode, 2);
 }
 
-// A network namespace of the test's own whose hosts file and resolver settings name the wpad host
-// of a test domain: `ip netns exec` mounts /etc/netns/NAME/* over /etc.
-class Namespace {
-public:
-    Namespace(const std::string& hosts) : m_Name("ornwpad" + std::to_string(getpid())) {
-        for (const char* candidate : {"/usr/sbin/ip", "/usr/bin/ip", "/sbin/ip"})
-            if (access(candidate, X_OK) == 0)
-                m_Ip = candidate;
-        if (m_Ip.empty())
-            return;
-        const std::string folder = "/etc/netns/" + m_Name;
-        if (std::system(("mkdir -p " + folder).c_str()) != 0)
-            return;
-        WriteFile(folder + "/hosts", "127.0.0.1 localhost\n" + hosts);
-        WriteFile(folder + "/resolv.conf", "search corp.test\nnameserver 127.0.0.1\n");
-        m_Made = Run({m_Ip, "netns", "add", m_Name}).exitCode == 0 &&
-                 Run({m_Ip, "-n", m_Name, "link", "set", "lo", "up"}).exitCode == 0;
-    }
-    ~Namespace() {
-        if (!m_Ip.empty())
-            Run({m_Ip, "netns", "delete", m_Name});
-        if (std::system(("rm -rf /etc/netns/" + m_Name).c_str()) != 0)
-            ADD_FAILURE() << "cannot remove /etc/netns/" << m_Name;
-    }
-    bool Made() const { return m_Made; }
-    RunResult Exec(const std::vector<std::string>& argv) {
-        std::vector<std::string> command{m_Ip, "netns", "exec", m_Name};
-        command.insert(command.end(), argv.begin(), argv.end());
-        return Run(command);
-    }
+const char* const OVERRUN = "error: the script did not stop within its bound";
 
-private:
-    std::string m_Name, m_Ip;
-    bool m_Made = false;
+struct Script {
+    std::string error;
+    std::unique_ptr<CPacScript> compiled;
+    explicit Script(const std::string& source, size_t heapBytes = PacBounds::HEAP_BYTES)
+        : compiled(CPacScript::Compile(source, PacBounds{500, 500, heapBytes}, error)) {}
+    // The answer for http://<host>/path, or "error: <reason>".
+    std::string Ask(const std::string& host = "www.example.com") {
+        std::string answer;
+        return compiled && compiled->FindProxy("http://" + host + "/path", host, answer, error)
+                   ? answer
+                   : "error: " + error;
+    }
 };
 
-TEST(Wpad, DiscoveryFindsTheScriptOfTheSearchDomain) {
-    Namespace network("127.0.0.1 wpad.corp.test\n");
-    if (!network.Made())
-        GTEST_SKIP() << "network namespaces cannot be made here (needs root and iproute2)";
-    const RunResult found =
-        network.Exec({HelperPath("wpad_probe"), "http://www.example.test/",
-                      "function FindProxyForURL() { return 'PROXY found.corp.test:8080'; }"});
-    EXPECT_EQ(found.out, "proxy=found.corp.test:8080 ok=1 given-up=0\n") << found.err;
+// The helpers that need the system, and two of those in script.
+TEST(PacHelpers, HoldWhereTheyShould) {
+    EXPECT_EQ(Script("function FindProxyForURL(url, host) { return [dnsResolve('localhost'), "
+                     "dnsResolve('x.invalid'), isResolvable('localhost'), "
+                     "dnsResolveEx('localhost').indexOf('127.0.0.1'),"
+                     "isInNetEx('2001:db8::1', '2001:db8::/32'), isInNetEx('2001:db9::1', "
+                     "'2001:db8::/32'), isInNetEx('10.9.8.7', '10.0.0.0/8'), isInNetEx('11.9.8.7',"
+                     "'10.0.0.0/8'), isInNetEx('10.9.8.7', '10/x'), isInNetEx('x', '10.0.0.0/8'),"
+                     "sortIpAddressList('10.0.0.2;::1;10.0.0.1'), sortIpAddressList('1.1.1.1;x'),"
+                     "/^[0-9.]+$/.test(myIpAddress()), /(^|;)127.0.0.1(;|$)/.test(myIpAddressEx()),"
+                     "isInNet('localhost', '127.0.0.0', '255.0.0.0'), shExpMatch(url, "
+                     "'*.example.com/p*')].join(' '); }")
+                  .Ask(),
+              "127.0.0.1  true 0 true false true false false false ::1;10.0.0.1;10.0.0.2 "
+              "false true true true true");
 }
 
-TEST(Wpad, WithoutAWpadHostDiscoveryIsGivenUp) {
-    Namespace network("");
-    if (!network.Made())
-        GTEST_SKIP() << "network namespaces cannot be made here (needs root and iproute2)";
-    const RunResult none =
-        network.Exec({HelperPath("wpad_probe"), "http://www.example.test/", "-"});
-    EXPECT_EQ(none.out, "proxy= ok=0 given-up=1\n") << none.err;
+TEST(PacScript, ScriptsThatCannotServeAreRefusedWithTheReason) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"function FindProxyForURL(u, h) {", "SyntaxError"},
+        {"var x = 1;", "error: the script defines no FindProxyForURL"},
+        {"var FindProxyForURL = 3;", "error: FindProxyForURL is not a function"},
+        {"throw new Error('at load');", "at load"},
+        {"while (true) {}", "execution timeout"}};
+    for (const auto& c : cases)
+        EXPECT_THAT(Script(c.first).Ask(), HasSubstr(c.second)) << c.first;
+    EXPECT_EQ(Script("function FindProxyForURL() {}", 0).Ask(),
+              "error: cannot create the script's heap");
+}
+
+TEST(PacScript, ErrorsAndOverrunsEndTheCallAndTheScriptServesOn) {
+    Script script(R"js(
+        function recurse(n) { return recurse(n + 1) + 1; }
+        function FindProxyForURL(url, host) {
+            if (host == 'loop') while (true) { try { while (true) {} } catch (e) {} }
+            if (host == 'recurse') return recurse(0);
+            if (host == 'throw') throw new Error('refused');
+            if (host == 'grow') { var a = []; while (true) a.push(a.length); }
+            if (host == 'buffer') return String(new ArrayBuffer(1 << 30).byteLength);
+            return 42;
+        }
+        function FindProxyForURLEx(url, host) {
+            return host == 'fine' ? 'PROXY ' + url : FindProxyForURL(url, host);
+        })js",
+                  4 << 20);
+    // An allocation beyond the cap fails with a bare Error.
+    const std::pair<std::string, std::string> cases[] = {{"loop", "RangeError: execution timeout"},
+                                                         {"recurse", "RangeError"},
+                                                         {"throw", "Error: refused"},
+                                                         {"number", "FindProxyForURL returned no"},
+                                                         {"grow", "Error"},
+                                                         {"buffer", "Error"}};
+    for (const auto& c : cases) {
+        EXPECT_THAT(script.Ask(c.first), testing::StartsWith("error: " + c.second)) << c.first;
+        EXPECT_EQ(script.Ask("fine"), "PROXY http://fine/path") << "after " << c.first;
+    }
+}
+
+// Last in the file: the threads it abandons keep running while the process lives, and while two
+// do, no new script starts.
+TEST(PacScript, ABuiltinThatNeverReachesTheDeadlineIsAbandonedAtTheBound) {
+    const std::string sort = "String(new Array(1 << 30).sort())";
+    Script script("function FindProxyForURL(url, host) { return host == 's' ? " + sort +
+                  " : ''; }");
+    EXPECT_EQ(script.Ask("s"), OVERRUN);
+    EXPECT_EQ(script.Ask(), OVERRUN) << "an abandoned script serves no more";
+    EXPECT_EQ(Script(sort + "; function FindProxyForURL() {}").Ask(), OVERRUN);
+    EXPECT_THAT(Script("function FindProxyForURL() { return ''; }").Ask(),
+                HasSubstr("still being stopped"))
+        << "no new script starts while two overrunning ones still run";
 }
 
 } // namespace

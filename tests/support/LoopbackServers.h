@@ -1,10 +1,6 @@
 // Real servers on 127.0.0.1 for the HTTP tests, the benchmarks and the tour: a small HTTP/1.1
 // origin server with keep-alive, and server programs (a forward proxy, a TLS server) started as
 // child processes. Nothing here depends on the test framework.
-//
-//   LoopbackHttpServer origin([](const HttpRequest&) { return HttpResponse{200, {}, "hello"}; });
-//   TinyProxy proxy(dir.Path());                  // tinyproxy on a free loopback port
-//   setenv("http_proxy", proxy.Url().c_str(), 1);
 #pragma once
 
 #include <condition_variable>
@@ -13,9 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <sys/types.h>
 #include <thread>
-#include <utility>
 #include <vector>
 
 namespace testing_support {
@@ -24,12 +18,10 @@ using HttpHeaders = std::vector<std::pair<std::string, std::string>>;
 
 struct HttpRequest {
     std::string method, target, version;
-    std::string peer; // the address the connection came from
     HttpHeaders headers;
     std::string body;
     // The first header of that name (case-insensitive), or "" when there is none.
     std::string Header(const std::string& name) const;
-    bool HasHeader(const std::string& name) const;
 };
 
 struct HttpResponse {
@@ -52,15 +44,13 @@ public:
 
     uint16_t Port() const { return m_Port; }
     std::string Url(const std::string& path = "/") const;
-    // Every request served so far, in order, and the connections accepted.
+    // Every request served so far, in order.
     std::vector<HttpRequest> Requests() const;
-    int Connections() const;
 
 private:
     struct Connection;
     void Serve();
     bool Receive(Connection& connection);
-    void Send(Connection& connection);
 
     Handler m_Handler;
     int m_Listener = -1;
@@ -68,7 +58,6 @@ private:
     uint16_t m_Port = 0;
     mutable std::mutex m_Mutex;
     std::vector<HttpRequest> m_Requests;
-    int m_Connections = 0;
     std::thread m_Thread;
 };
 
@@ -79,7 +68,7 @@ uint16_t FreeLoopbackPort();
 // goes.
 class ServerProcess {
 public:
-    explicit ServerProcess(const std::vector<std::string>& argv, const std::string& workDir = "");
+    explicit ServerProcess(const std::vector<std::string>& argv);
     ~ServerProcess();
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
@@ -100,13 +89,13 @@ private:
 };
 
 // tinyproxy, a real forward proxy, on a free loopback port with a configuration in `dir`; it adds
-// "Via: 1.1 loopback-proxy ..." to what it forwards.
+// "Via: 1.1 loopback-proxy ..." to what it forwards and, given `basicAuth` ("user password"),
+// serves only clients that send those credentials.
 class TinyProxy {
 public:
     static bool Installed();
-    explicit TinyProxy(const std::string& dir);
+    explicit TinyProxy(const std::string& dir, const std::string& basicAuth = "");
     bool Started() const { return m_Started; }
-    uint16_t Port() const { return m_Port; }
     std::string Url() const;
     std::string Log() const { return m_Process ? m_Process->Output() : std::string(); }
 
