@@ -1,5 +1,6 @@
 #include "ScriptedProxyPlatform.h"
 #include "TestSupport.h"
+#include "proxy/PacAnswer.h"
 #include "proxy/ProxyEnvironment.h"
 #include "proxy/WinAutoProxy.h"
 
@@ -156,3 +157,17 @@ TEST(ProxyEnvironment, VariablesMakeTheSettingsRecord) {
 }
 
 } // namespace
+
+TEST(PacAnswer, EntriesBecomeWhatTheResolverAndCurlRead) {
+    const std::pair<std::string, std::string> cases[] = {
+        {" proxy  Proxy.Corp:8080 ;http b:3128", "PROXY proxy.corp:8080;PROXY b:3128"},
+        {"HTTPS s:443; SOCKS x:1080; socks4 y:1; SOCKS5 z:1080; DIRECT",
+         "https://s:443;socks4://x:1080;socks4://y:1;socks5://z:1080;DIRECT"},
+        {"DIRECT; PROXY a:80", "DIRECT;PROXY a:80"}, // the whole list, to fail over
+        {"QUIC q:443; PROXY; PROXY a b; PROXY a/x; PROXY u@h:1; c:80", ""},
+        {" direct ;; DIRECT", ""}, // direct alone is a direct answer
+        {std::string("PROXY a:80\0;PROXY b:80", 22), "PROXY b:80"},
+    };
+    for (const auto& [answer, list] : cases)
+        EXPECT_EQ(TranslatePacAnswer(answer), list) << answer;
+}
