@@ -1,43 +1,45 @@
-// The descriptor channels and the message adapters, on real pipes, socketpairs and a second
-// process.
+// Byte buffers, descriptor and TCP channels, and framed messages, on real pipes, socket pairs, a
+// loopback listener and a second process.
 #include "TestSupport.h"
 
-#include <OrnUtil/Comm.h>
-#include <atomic>
+#include <OrnUtil/System.h>
 #include <csignal>
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pthread.h>
-#include <string>
-#include <sys/ioctl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
-#include <thread>
 #include <unistd.h>
-#include <vector>
 
+using OrnUtil::BinBuffer;
 using OrnUtil::CComm;
 using OrnUtil::CCommFd;
 using namespace testing_support;
 
+namespace OrnUtil {
+// Shows what the channel keeps.
+class CInspectedTCP : public CCommTCP {
+public:
+    using CCommTCP::CCommTCP;
+    uint32_t PeerAddr() const { return m_PeerAddr; }
+    uint16_t PeerPort() const { return m_PeerPort; }
+    size_t Options() const { return m_Options.size(); }
+    static int32_t StartResult() { return WsaErr; }
+};
+} // namespace OrnUtil
+
 namespace {
 
-struct Pipe {
-    int read = -1, write = -1;
-    Pipe() {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0)
-            throw std::runtime_error("pipe2 failed");
-        read = fds[0];
-        write = fds[1];
-    }
-};
+using OrnUtil::CInspectedTCP;
 
-std::pair<int, int> SocketPair() {
+// The two ends of a pipe (read, write) or of a socket pair, close-on-exec.
+std::pair<int, int> Pipe(bool sockets = false) {
     int fds[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
-        throw std::runtime_error("socketpair failed");
+    if ((sockets ? socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds)
+                 : pipe2(fds, O_CLOEXEC)) != 0)
+        throw std::runtime_error("no descriptors left");
     return {fds[0], fds[1]};
 }
 
@@ -45,414 +47,318 @@ bool IsOpen(int fd) {
     return fcntl(fd, F_GETFD) != -1;
 }
 
-int Queued(int fd) {
-    int bytes = 0;
-    ioctl(fd, FIONREAD, &bytes);
-    return bytes;
+int SocketOption(unsigned int fd, int level, int name) {
+    int value = 0;
+    socklen_t length = sizeof value;
+    getsockopt(static_cast<int>(fd), level, name, &value, &length);
+    return value;
 }
 
 std::string Frame(uint32_t length, const std::string& payload) {
-    std::string frame(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        frame[static_cast<size_t>(i)] = static_cast<char>(length >> (8 * i));
-    return frame + payload;
+    return std::string(reinterpret_cast<const char*>(&length), 4) + payload;
 }
 
-std::string Readable(OrnUtil::BinBuffer& buffer) {
+std::string Readable(BinBuffer& buffer) {
     return std::string(buffer.ReadPtr(), static_cast<size_t>(buffer.OutAvail()));
 }
 
-// Shows the options a channel has recorded.
-class CInspectedFd : public CCommFd {
-public:
-    using CCommFd::CCommFd;
-    explicit CInspectedFd(const CCommFd& other) : CCommFd(other) {}
-    size_t Options() const { return m_Options.size(); }
-};
-
-TEST(CommChannel, ConnectSendAndReceiveFollowTheLifeCycle) {
-    Pipe pipe;
-    CInspectedFd channel(pipe.read, pipe.write);
-    char byte = 'x';
-    EXPECT_TRUE(channel.Recv(0, &byte)) << "an empty receive succeeds even before Connect";
-    EXPECT_FALSE(channel.Recv(1, &byte)) << "without a cancel signal there is no receive";
-    EXPECT_FALSE(channel.Send(1, "a"));
-    EXPECT_EQ(Queued(pipe.read), 0) << "a refused send writes nothing";
-    EXPECT_FALSE(channel.Disconnect());
-    EXPECT_FALSE(channel.Connected);
-
-    EXPECT_TRUE(channel.SetOption(6, 1, 1));
-    EXPECT_EQ(channel.Options(), 1u);
-    EXPECT_TRUE(channel.Connect());
-    EXPECT_TRUE(channel.Connected);
-    EXPECT_TRUE(channel.Connect());
-    EXPECT_TRUE(channel.SetOption(6, 1, 1));
-    EXPECT_EQ(channel.Options(), 1u) << "options set while connected are not recorded";
-    EXPECT_TRUE(channel.Send(0, nullptr));
-    EXPECT_TRUE(channel.Send(3, "abc"));
-    char text[3];
-    EXPECT_TRUE(channel.Recv(3, text));
-    EXPECT_EQ(std::string(text, 3), "abc");
-
-    EXPECT_TRUE(channel.Disconnect());
-    EXPECT_FALSE(channel.Connected);
-    EXPECT_FALSE(IsOpen(pipe.write));
-    EXPECT_EQ(channel.FdOut(), CComm::NONE);
-    EXPECT_EQ(channel.FdIn(), static_cast<unsigned int>(pipe.read));
-
-    // Reconnected, it still reads its input, but it has no output any more.
-    EXPECT_TRUE(channel.Connect());
-    EXPECT_FALSE(channel.Send(1, "a"));
-    close(pipe.read);
+// Every operation of the buffer is checked against a model by its fuzz target.
+TEST(BinBuffer, CopiesOwnTheirStorageWithCursorsAtTheSameOffsets) {
+    BinBuffer original(8);
+    original.PutL(0x64636261);
+    original.GetC();
+    BinBuffer copy(original);
+    copy.PutC('e');
+    original.GetC();
+    BinBuffer assigned(0);
+    assigned = original;
+    assigned = static_cast<const BinBuffer&>(assigned);
+    assigned.PutS(0x6665);
+    EXPECT_EQ(Readable(copy) + Readable(original) + Readable(assigned), "bcdecdcdef");
 }
 
-TEST(CommChannel, DisconnectClosesTheOutputDescriptorOnce) {
-    const auto [one, other] = SocketPair();
+TEST(CommChannel, ConnectSendReceiveAndDisconnectFollowTheLifeCycle) {
+    const auto [in, out] = Pipe();
+    CCommFd channel(in, out);
+    char text[3] = {};
+    EXPECT_TRUE(channel.Recv(0, text)) << "an empty receive succeeds, connected or not";
+    EXPECT_FALSE(channel.Recv(1, text) || channel.Send(1, "a") || channel.Disconnect());
+    EXPECT_TRUE(channel.Connect() && channel.Connect() && channel.Connected);
+    EXPECT_TRUE(channel.Send(0, nullptr) && channel.Send(3, "abc") && channel.Recv(2, text));
+    EXPECT_TRUE(channel.Disconnect());
+    EXPECT_FALSE(channel.Connected || channel.Recv(1, text)) << "c is still there";
+    EXPECT_FALSE(IsOpen(out) || channel.FdOut() != CComm::NONE);
+    EXPECT_TRUE(channel.Connect() && channel.Recv(1, text));
+    EXPECT_EQ(std::string(text), "cb");
+    EXPECT_FALSE(channel.Send(1, "a")) << "reconnected, it reads its input but has no output";
+    close(in);
+}
+
+TEST(CommChannel, OnlyAConnectedChannelClosesItsOutputAndOnlyOnce) {
+    const auto [in, out] = Pipe();
+    { CCommFd idle(in, out); }
     {
-        CCommFd channel(one);
-        ASSERT_TRUE(channel.Connect());
-        ASSERT_TRUE(channel.Disconnect());
-        EXPECT_FALSE(IsOpen(one));
-        // The number is free again; a second close would take the new descriptor with it.
-        ASSERT_EQ(dup(other), one);
+        CCommFd channel(in, out);
+        ASSERT_TRUE(channel.Connect() && channel.Disconnect());
+        ASSERT_EQ(dup(in), out) << "the number is free again";
     }
-    EXPECT_TRUE(IsOpen(one));
-
-    Pipe pipe;
-    {
-        CCommFd channel(pipe.read, pipe.write);
-        ASSERT_TRUE(channel.Connect());
-    }
-    EXPECT_TRUE(IsOpen(pipe.read)) << "the input stays the caller's";
-    EXPECT_FALSE(IsOpen(pipe.write)) << "destroying a connected channel disconnects it";
-
-    OrnUtil::CCommSTDIN input;
-    EXPECT_EQ(input.FdIn(), 0u);
-    EXPECT_EQ(input.FdOut(), CComm::NONE);
-    ASSERT_TRUE(input.Connect());
-    EXPECT_TRUE(input.Disconnect());
-    EXPECT_TRUE(IsOpen(0));
-
-    // The standard output channels close the process's descriptor 1, lent here to a pipe.
-    const int savedOutput = dup(1);
-    auto closesStandardOutput = [&](CComm& channel) {
-        Pipe lent;
-        ASSERT_EQ(dup2(lent.write, 1), 1);
-        ASSERT_TRUE(channel.Connect());
-        EXPECT_TRUE(channel.Send(2, "ok"));
-        EXPECT_TRUE(channel.Disconnect());
-        EXPECT_FALSE(IsOpen(1));
-        dup2(savedOutput, 1);
-        char text[2];
-        EXPECT_EQ(read(lent.read, text, 2), 2);
-    };
-    OrnUtil::CCommSTDOUT output;
-    EXPECT_EQ(output.FdIn(), CComm::NONE);
-    EXPECT_EQ(output.FdOut(), 1u);
-    closesStandardOutput(output);
-    char byte;
-    EXPECT_FALSE(output.Recv(1, &byte)) << "a channel without input cannot receive";
-    OrnUtil::CCommSTDIO both;
-    EXPECT_EQ(both.FdIn(), 0u);
-    closesStandardOutput(both);
+    EXPECT_TRUE(IsOpen(out)) << "and is not closed a second time";
+    CCommFd(-1, out).Connect();
+    EXPECT_FALSE(IsOpen(out) || !IsOpen(in)) << "a channel that goes connected closes its output";
+    close(in);
+    // The standard channels read descriptor 0 and write 1; the framing test's peer runs one.
+    EXPECT_EQ(OrnUtil::CCommSTDIN().FdIn() + OrnUtil::CCommSTDIO().FdIn() +
+                  OrnUtil::CCommSTDOUT().FdOut() + OrnUtil::CCommSTDIO().FdOut(),
+              2u);
+    EXPECT_EQ(OrnUtil::CCommSTDIN().FdOut() & OrnUtil::CCommSTDOUT().FdIn(), CComm::NONE);
 }
 
 std::atomic<int> interruptions{0};
-void CountInterruption(int) {
-    ++interruptions;
-}
 
-TEST(CommChannel, SendContinuesPartialAndInterruptedWrites) {
-    // No SA_RESTART: a write blocked on a full pipe returns early, with the part written so far
-    // or, when nothing went through, with EINTR.
+TEST(CommChannel, SendGoesOnAfterPartialAndInterruptedWrites) {
+    // Without SA_RESTART a write blocked on a full pipe returns early: with the part written so
+    // far, or with EINTR when nothing went through.
     struct sigaction action {};
-    action.sa_handler = CountInterruption;
+    action.sa_handler = [](int) { ++interruptions; };
     ASSERT_EQ(sigaction(SIGUSR1, &action, nullptr), 0);
-
-    Pipe pipe;
-    ASSERT_GE(fcntl(pipe.write, F_SETPIPE_SZ, 4096), 4096);
-    CCommFd channel(pipe.read, pipe.write);
+    const auto [in, out] = Pipe();
+    ASSERT_GE(fcntl(out, F_SETPIPE_SZ, 4096), 4096);
+    CCommFd channel(in, out);
     ASSERT_TRUE(channel.Connect());
     std::string message(1 << 18, '\0');
     for (size_t i = 0; i < message.size(); ++i)
         message[i] = static_cast<char>(i * 7 + i / 4096);
-
-    std::atomic<pid_t> writerTid{0};
-    std::atomic<bool> sent{false};
-    std::thread writer([&] {
-        writerTid = gettid();
-        sent = channel.Send(static_cast<unsigned int>(message.size()), message.data());
+    std::atomic<pid_t> writer{0};
+    std::thread sending([&] {
+        writer = gettid();
+        EXPECT_TRUE(channel.Send(static_cast<unsigned int>(message.size()), message.data()));
     });
-    while (writerTid.load() == 0)
-        std::this_thread::yield();
-    // The first write fills the pipe and waits: interrupted, it returns what it wrote. The next
-    // write finds the pipe full: interrupted, it fails with EINTR and is made again.
     for (int interrupted = 1; interrupted <= 3; ++interrupted) {
-        WaitUntilBlockedIn(writerTid, {SYS_write});
-        pthread_kill(writer.native_handle(), SIGUSR1);
+        while (writer.load() == 0)
+            std::this_thread::yield();
+        WaitUntilBlockedIn(writer, {SYS_write});
+        pthread_kill(sending.native_handle(), SIGUSR1);
         while (interruptions.load() < interrupted)
             std::this_thread::yield();
     }
-    std::string received;
-    char chunk[1000];
-    while (received.size() < message.size()) {
-        const ssize_t got = read(pipe.read, chunk, sizeof chunk);
-        ASSERT_GT(got, 0);
-        received.append(chunk, static_cast<size_t>(got));
-    }
-    writer.join();
-    EXPECT_TRUE(sent);
+    std::string received(message.size(), '\0');
+    for (size_t done = 0; done < received.size();)
+        done += static_cast<size_t>(read(in, &received[done], received.size() - done));
+    sending.join();
     EXPECT_TRUE(received == message) << "bytes lost or repeated";
 }
 
-TEST(CommChannel, SendToAPeerThatHasGoneFailsWithoutSigpipe) {
+TEST(CommChannel, SendToAPeerThatHasGoneFailsAndTheProcessLives) {
     signal(SIGPIPE, SIG_DFL);
-    sigset_t pending;
-
-    Pipe pipe;
-    close(pipe.read);
-    CCommFd toPipe(-1, pipe.write);
-    ASSERT_TRUE(toPipe.Connect());
-    EXPECT_FALSE(toPipe.Send(4, "lost"));
-
-    const auto [one, other] = SocketPair();
-    close(other);
-    CCommFd toSocket(one);
-    ASSERT_TRUE(toSocket.Connect());
-    EXPECT_FALSE(toSocket.Send(4, "lost"));
-    sigpending(&pending);
-    EXPECT_FALSE(sigismember(&pending, SIGPIPE)) << "the signal the write raised was taken";
-
-    // An application that blocks SIGPIPE itself keeps the one it had pending.
-    sigset_t sigpipe;
-    sigemptyset(&sigpipe);
-    sigaddset(&sigpipe, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &sigpipe, nullptr);
-    pthread_kill(pthread_self(), SIGPIPE);
-    EXPECT_FALSE(toSocket.Send(4, "lost"));
-    sigpending(&pending);
-    EXPECT_TRUE(sigismember(&pending, SIGPIPE));
-    const timespec now{};
-    EXPECT_EQ(sigtimedwait(&sigpipe, nullptr, &now), SIGPIPE);
-    EXPECT_EQ(sigtimedwait(&sigpipe, nullptr, &now), -1) << "only one was pending";
-    pthread_sigmask(SIG_UNBLOCK, &sigpipe, nullptr);
-}
-
-TEST(CommChannel, RecvGathersPiecesAndKeepsWhatCameBeforeThePeerClosed) {
-    Pipe pipe;
-    CCommFd channel(pipe.read, -1);
-    ASSERT_TRUE(channel.Connect());
-
-    char eight[8];
-    BackgroundRecv gathering(channel, 8, eight);
-    WriteAll(pipe.write, "abc");
-    gathering.WaitUntilBlocked();
-    WriteAll(pipe.write, "defgh");
-    EXPECT_TRUE(gathering.Wait());
-    EXPECT_EQ(std::string(eight, 8), "abcdefgh");
-
-    char ten[10];
-    std::fill(ten, ten + 10, '.');
-    WriteAll(pipe.write, "1234");
-    close(pipe.write);
-    EXPECT_FALSE(channel.Recv(10, ten));
-    EXPECT_EQ(std::string(ten, 10), "1234......");
-    EXPECT_FALSE(channel.Recv(1, ten)) << "at the end of input";
-    close(pipe.read);
-}
-
-TEST(CommCancel, CancelsBeforeRecvCancelExactlyTheNextOneAndWinATie) {
-    Pipe pipe;
-    CCommFd channel(pipe.read, pipe.write);
-    EXPECT_TRUE(channel.CancelRecv()) << "true even without a signal to raise";
-    ASSERT_TRUE(channel.Connect());
-    ASSERT_TRUE(channel.Send(4, "data"));
-    EXPECT_TRUE(channel.CancelRecv());
-    EXPECT_TRUE(channel.CancelRecv());
-    char data[4];
-    EXPECT_FALSE(channel.Recv(4, data)) << "input and cancel both there: the cancel wins";
-    EXPECT_EQ(Queued(pipe.read), 4) << "and nothing was read";
-    EXPECT_TRUE(channel.Recv(4, data)) << "two cancels in a row count as one";
-    EXPECT_EQ(std::string(data, 4), "data");
-    close(pipe.read);
-}
-
-TEST(CommCancel, CancelOrDisconnectFromAnotherThreadEndsABlockedRecv) {
-    const auto [one, other] = SocketPair();
-    CCommFd channel(one);
-    ASSERT_TRUE(channel.Connect());
-    char data[4];
-    {
-        BackgroundRecv blocked(channel, 4, data);
-        blocked.WaitUntilBlocked();
-        EXPECT_TRUE(channel.CancelRecv());
-        EXPECT_FALSE(blocked.Wait());
+    for (bool sockets : {false, true}) {
+        const auto [in, out] = Pipe(sockets);
+        close(in);
+        CCommFd channel(-1, out);
+        EXPECT_TRUE(channel.Connect() && !channel.Send(4, "lost"));
     }
-    WriteAll(other, "next");
-    EXPECT_TRUE(channel.Recv(4, data)) << "the cancel was consumed";
-    EXPECT_EQ(std::string(data, 4), "next");
-
-    BackgroundRecv blocked(channel, 4, data);
-    blocked.WaitUntilBlocked();
-    EXPECT_TRUE(channel.Disconnect());
-    EXPECT_FALSE(blocked.Wait());
-    EXPECT_FALSE(IsOpen(one));
-    close(other);
 }
 
 TEST(CommChannel, CopiesNeverCloseWhatTheOtherHolds) {
-    const auto [one, other] = SocketPair();
+    const auto [one, other] = Pipe(true);
     CCommFd original(one);
-    ASSERT_TRUE(original.SetOption(1, 2, 3));
-    ASSERT_TRUE(original.Connect());
-    CInspectedFd copy(original);
-    EXPECT_TRUE(copy.Connected);
-    EXPECT_EQ(copy.Options(), 1u);
-    EXPECT_NE(copy.FdOut(), original.FdOut());
-    EXPECT_EQ(copy.FdIn(), copy.FdOut()) << "a socket is read and written through one descriptor";
-
-    ASSERT_TRUE(original.Disconnect());
-    EXPECT_TRUE(copy.Connected) << "each object has its own flag";
-    EXPECT_TRUE(copy.Send(2, "hi"));
+    WriteAll(other, "xy");
     char text[2];
-    ASSERT_EQ(read(other, text, 2), 2);
-    ASSERT_EQ(write(other, "yo", 2), 2);
-    EXPECT_TRUE(copy.Recv(2, text));
-    EXPECT_EQ(std::string(text, 2), "yo");
-    EXPECT_TRUE(copy.CancelRecv());
-    EXPECT_FALSE(copy.Recv(2, text)) << "the copy has a cancel signal of its own";
-
-    Pipe pipe;
-    CCommFd target(pipe.read, pipe.write);
+    EXPECT_FALSE(CCommFd(original).Recv(1, text)) << "the copy of an idle channel is idle";
+    ASSERT_TRUE(original.Connect());
+    CCommFd copy(original);
+    EXPECT_EQ(copy.FdIn(), copy.FdOut()) << "a socket is read and written through one descriptor";
+    ASSERT_TRUE(original.Disconnect());
+    EXPECT_TRUE(copy.Connected && copy.Send(2, "hi") && copy.Recv(1, text) && copy.CancelRecv());
+    EXPECT_FALSE(copy.Recv(1, text)) << "the copy has a cancel signal of its own";
+    EXPECT_EQ(read(other, text, 2), 2);
+    const auto [in, out] = Pipe();
+    CCommFd target(in, out);
     target = copy;
-    EXPECT_EQ(target.FdOut(), static_cast<unsigned int>(pipe.write))
-        << "assignment changes nothing";
-    EXPECT_FALSE(target.Connected);
-    close(other);
-    close(pipe.read);
-    close(pipe.write);
+    EXPECT_FALSE(target.Connected || target.FdOut() != static_cast<unsigned>(out));
+    for (int fd : {other, in, out})
+        close(fd);
 }
 
 TEST(Framing, MessagesArriveWholeWithATerminatingNul) {
-    Pipe pipe;
-    auto channel = std::make_shared<CCommFd>(pipe.read, pipe.write);
-    CCommBufBinIn in(channel);
-    EXPECT_EQ(in.InAvail(), 512000);
-    in.PutC('k');
-    WriteAll(pipe.write, Frame(5, "hello"));
-    EXPECT_FALSE(in.Recv()) << "the channel is not connected yet";
-    EXPECT_EQ(Readable(in), "k") << "and the buffer is left as it was";
-
-    ASSERT_TRUE(channel->Connect());
-    ASSERT_TRUE(in.Recv());
-    EXPECT_EQ(Readable(in), std::string("hello\0", 6));
-    EXPECT_STREQ(in.ReadPtr(), "hello");
-
-    WriteAll(pipe.write, Frame(0, "") + Frame(3, "abc") + std::string("\x02\x00", 2));
-    ASSERT_TRUE(in.Recv());
-    EXPECT_EQ(Readable(in), std::string(1, '\0'));
-    ASSERT_TRUE(in.Recv());
-    EXPECT_EQ(Readable(in), std::string("abc\0", 4));
-
-    close(pipe.write);
-    EXPECT_FALSE(in.Recv()) << "a length prefix cut short";
-    EXPECT_EQ(Readable(in), std::string("abc\0", 4));
-    close(pipe.read);
+    const auto [in, out] = Pipe();
+    auto channel = std::make_shared<CCommFd>(in, out);
+    CCommBufBinIn receiver(channel);
+    CCommBufBinOut sender(channel);
+    receiver.PutC('k');
+    sender.PutN("hello", 5);
+    EXPECT_FALSE(sender.Send() || sender.Send(1, "x") || receiver.Recv()) << "not connected";
+    ASSERT_TRUE(channel->Connect() && sender.Send() && !sender.Send()) << "nothing left to send";
+    EXPECT_EQ(Readable(receiver), "k") << "a failed receive leaves the buffer as it was";
+    WriteAll(out, Frame(0, "") + Frame(3, "abc"));
+    for (const std::string& message : {std::string("hello"), std::string(), std::string("abc")}) {
+        ASSERT_TRUE(receiver.Recv());
+        EXPECT_EQ(Readable(receiver), message + '\0');
+    }
 }
 
 TEST(Framing, HostileLengthsAreDrainedAndAnsweredWithAPlaceholder) {
-    const auto [one, other] = SocketPair();
-    auto channel = std::make_shared<CCommFd>(one);
-    ASSERT_TRUE(channel->Connect());
-    CCommBufBinIn in(channel);
-    const std::string placeholder("{}\0", 3);
-
-    // The largest message that fits with its terminator, then one byte more, which is drained
-    // to the last byte: the message after it arrives intact.
-    std::thread writer([peer = other] {
-        WriteAll(peer, Frame(511999, std::string(511999, 'a')));
-        WriteAll(peer, Frame(512000, std::string(512000, 'b')));
-        WriteAll(peer, Frame(2, "ok"));
-    });
-    ASSERT_TRUE(in.Recv());
-    EXPECT_EQ(in.OutAvail(), 512000);
-    EXPECT_EQ(in.InAvail(), 0);
-    EXPECT_EQ(in.ReadPtr()[511998], 'a');
-    EXPECT_EQ(in.ReadPtr()[511999], '\0');
-    ASSERT_TRUE(in.Recv());
-    EXPECT_EQ(Readable(in), placeholder);
-    ASSERT_TRUE(in.Recv());
-    EXPECT_EQ(Readable(in), std::string("ok\0", 3));
-    writer.join();
-
-    // Lengths with the high bit set are long messages too; whatever follows is drained until
-    // the peer stops.
-    for (uint32_t length : {0x80000000u, 0xFFFFFFFFu}) {
-        const auto [mine, theirs] = SocketPair();
-        auto drained = std::make_shared<CCommFd>(mine);
-        ASSERT_TRUE(drained->Connect());
-        CCommBufBinIn hostile(drained);
-        WriteAll(theirs, Frame(length, "0123456789"));
-        close(theirs);
-        ASSERT_TRUE(hostile.Recv()) << length;
-        EXPECT_EQ(Readable(hostile), placeholder);
-        EXPECT_FALSE(hostile.Recv());
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {Frame(511999, std::string(511999, 'a')), {std::string(511999, 'a')}},
+        {Frame(512000, std::string(512000, 'b')) + Frame(2, "ok"), {"{}", "ok"}},
+        {Frame(0x80000000u, "0123456789"), {"{}"}},
+        {Frame(10, "1234"), {"{}"}},
+        {Frame(2, "ok") + "\x02", {"ok"}}, // then a length prefix cut short
+    };
+    for (const auto& test : cases) {
+        const auto [one, other] = Pipe(true);
+        auto channel = std::make_shared<CCommFd>(one);
+        ASSERT_TRUE(channel->Connect());
+        CCommBufBinIn receiver(channel);
+        std::thread peer([&test, other = other] {
+            WriteAll(other, test.first);
+            close(other);
+        });
+        for (const std::string& message : test.second) {
+            ASSERT_TRUE(receiver.Recv());
+            EXPECT_TRUE(Readable(receiver) == message + '\0') << message.substr(0, 2);
+        }
+        EXPECT_FALSE(receiver.Recv());
+        EXPECT_TRUE(Readable(receiver) == test.second.back() + '\0') << "left as it was";
+        peer.join();
     }
-
-    // A payload broken off by the peer gives the placeholder as well.
-    WriteAll(other, Frame(10, "1234"));
-    close(other);
-    ASSERT_TRUE(in.Recv());
-    EXPECT_EQ(Readable(in), placeholder);
-}
-
-TEST(Framing, SendPrefixesTheLengthAndEmptiesTheBuffer) {
-    Pipe pipe;
-    auto channel = std::make_shared<CCommFd>(pipe.read, pipe.write);
-    CCommBufBinOut out(channel);
-    EXPECT_EQ(out.InAvail(), 64000);
-    ASSERT_TRUE(channel->Connect());
-    EXPECT_FALSE(out.Send()) << "an empty buffer is not a message";
-    EXPECT_EQ(Queued(pipe.read), 0);
-
-    out.PutL(1);
-    EXPECT_TRUE(out.Send());
-    EXPECT_EQ(out.OutAvail(), 0);
-    char bytes[8];
-    ASSERT_EQ(read(pipe.read, bytes, 8), 8);
-    EXPECT_EQ(std::string(bytes, 8), std::string("\x04\0\0\0\x01\0\0\0", 8));
-
-    // A refused send keeps the message for the next attempt.
-    auto idle = std::make_shared<CCommFd>(pipe.read, dup(pipe.write));
-    CCommBufBinOut later(idle);
-    later.PutN("abc", 3);
-    EXPECT_FALSE(later.Send());
-    EXPECT_FALSE(later.Send(3, "abc")) << "the pass-through refuses too";
-    EXPECT_EQ(later.OutAvail(), 3);
-    ASSERT_TRUE(idle->Connect());
-    EXPECT_TRUE(later.Send());
-    ASSERT_EQ(read(pipe.read, bytes, 7), 7);
-    EXPECT_EQ(std::string(bytes, 7), std::string("\x03\0\0\0abc", 7));
-    close(pipe.read);
 }
 
 TEST(Framing, ASecondProcessAnswersOnItsStandardStreams) {
-    Child peer({HelperPath("frame_peer"), "stdio"});
-    // The channel holds duplicates: the child's pipes stay with the Child object.
-    auto channel = std::make_shared<CCommFd>(dup(peer.OutputFd()), dup(peer.InputFd()));
-    ASSERT_TRUE(channel->Connect());
-    CCommBufBinIn in(channel);
-    CCommBufBinOut out(channel);
-    for (const std::string& text : std::vector<std::string>{"first", "2", "third message"}) {
-        out.PutN(text.data(), static_cast<int32_t>(text.size()));
-        ASSERT_TRUE(out.Send());
-        ASSERT_TRUE(in.Recv());
-        EXPECT_STREQ(in.ReadPtr(), ("echo:" + text).c_str());
+    int in, out, err;
+    void* peer = nullptr;
+    ASSERT_TRUE(
+        OrnUtil::CreateChildProcess(HelperPath("frame_peer"), "", in, out, err, peer, false));
+    auto channel = std::make_shared<CCommFd>(out, in);
+    CCommBufBinIn receiver(channel);
+    CCommBufBinOut sender(channel);
+    for (const std::string& text : {std::string("first"), std::string(60000, 'x')}) {
+        sender.PutN(text.data(), static_cast<int32_t>(text.size()));
+        ASSERT_TRUE(channel->Connect() && sender.Send() && receiver.Recv());
+        EXPECT_EQ(receiver.ReadPtr(), "echo:" + text);
     }
-    const unsigned int input = channel->FdIn();
     ASSERT_TRUE(channel->Disconnect());
-    close(static_cast<int>(input));
-    EXPECT_EQ(peer.Wait(), 3) << "messages the peer answered";
+    int code = -1;
+    EXPECT_TRUE(OrnUtil::WaitChildProcess(peer, -1, code));
+    EXPECT_EQ(code, 2) << "messages the peer answered";
+    OrnUtil::CloseChildProcess(peer);
+    close(out);
+    close(err);
+}
+
+class TcpChannel : public testing::Test {
+protected:
+    LoopbackServer m_Server;
+
+    // A connected channel made the application's way, and the server's end of it.
+    std::pair<std::unique_ptr<CInspectedTCP>, int> ConnectedPair() {
+        auto channel = std::make_unique<CInspectedTCP>("127.0.0.1", m_Server.Port());
+        EXPECT_TRUE(channel->Connect());
+        return {std::move(channel), m_Server.Accept()};
+    }
+};
+
+// A cancel ends the receive waiting now or else the next one; Disconnect ends it too.
+TEST_F(TcpChannel, CancelOrDisconnectEndsAReceiveOnEveryKindOfChannel) {
+    const auto [one, other] = Pipe(true);
+    auto [tcp, peer] = ConnectedPair();
+    CCommFd pair(one);
+    close(0); // without standard input, the next cancel signal is descriptor 0
+    for (auto [channel, writer] : {std::pair<CComm*, int>{&pair, other}, {tcp.get(), peer}}) {
+        ASSERT_TRUE(channel->Connect() && channel->CancelRecv() && channel->CancelRecv());
+        WriteAll(writer, "data");
+        char data[4];
+        EXPECT_FALSE(channel->Recv(4, data)) << "a pending cancel wins over waiting input";
+        EXPECT_TRUE(channel->Recv(4, data))
+            << "two cancels in a row count as one; nothing was read";
+        for (bool disconnect : {false, true}) {
+            BackgroundRecv blocked(*channel, 4, data);
+            blocked.WaitUntilBlocked();
+            EXPECT_TRUE(disconnect ? channel->Disconnect() : channel->CancelRecv());
+            EXPECT_FALSE(blocked.Wait());
+        }
+        EXPECT_EQ(read(writer, data, 4), 0) << "the peer sees the connection end";
+        EXPECT_TRUE(channel->CancelRecv()) << "true even without a signal to raise";
+        close(writer);
+    }
+}
+
+TEST_F(TcpChannel, EveryConnectionHasNoDelayAndTheOptionsSetBeforeConnectNewestFirst) {
+    CInspectedTCP byName("localhost", m_Server.Port());
+    EXPECT_EQ(CInspectedTCP::StartResult(), 0);
+    CInspectedTCP byNumber(0x7F000001u, m_Server.Port());
+    EXPECT_TRUE(byNumber.SetOption(SOL_SOCKET, SO_SNDBUF, 8192) &&
+                byNumber.SetOption(SOL_SOCKET, SO_SNDBUF, 16384));
+    char text[2];
+    for (CInspectedTCP* channel : {&byName, &byNumber}) {
+        EXPECT_FALSE(channel->Connected || channel->Send(1, "x") || channel->Recv(1, text));
+        ASSERT_TRUE(channel->Connect() && channel->Connect());
+        EXPECT_EQ(SocketOption(channel->FdOut(), IPPROTO_TCP, TCP_NODELAY), 1);
+        CInspectedTCP wrapped(static_cast<unsigned int>(m_Server.Accept()));
+        EXPECT_TRUE(wrapped.Connected && wrapped.Options() == 0 && wrapped.PeerAddr() == 0);
+        EXPECT_EQ(SocketOption(wrapped.FdIn(), IPPROTO_TCP, TCP_NODELAY), 1);
+        EXPECT_TRUE(wrapped.Send(2, "hi") && channel->Recv(2, text));
+        wrapped = *channel;
+        EXPECT_TRUE(wrapped.PeerAddr() == 0x7F000001u && wrapped.PeerPort() == m_Server.Port())
+            << "assignment takes the peer";
+    }
+    // The kernel doubles what it is given; the oldest option came last.
+    EXPECT_EQ(SocketOption(byNumber.FdOut(), SOL_SOCKET, SO_SNDBUF), 2 * 8192);
+    EXPECT_EQ(byNumber.Options(), 0u);
+    EXPECT_TRUE(byName.SetOption(SOL_SOCKET, SO_SNDBUF, 32768)) << "while connected, at once";
+    EXPECT_EQ(SocketOption(byName.FdOut(), SOL_SOCKET, SO_SNDBUF), 2 * 32768);
+    EXPECT_FALSE(byName.SetOption(IPPROTO_TCP, 9999, 1)) << "and a refusal is told";
+}
+
+TEST_F(TcpChannel, ASocketLeftByAFailedConnectIsClosedByTheNextAttemptOrTheEnd) {
+    const size_t open = OpenDescriptors();
+    {
+        CInspectedTCP refusedOption(0x7F000001u, m_Server.Port());
+        refusedOption.SetOption(SOL_SOCKET, SO_SNDBUF, 8192);
+        refusedOption.SetOption(IPPROTO_TCP, 9999, 1);
+        EXPECT_FALSE(refusedOption.Connect() || refusedOption.Connect());
+        EXPECT_EQ(refusedOption.Options(), 2u) << "the refused option and the older one stay";
+        EXPECT_EQ(OpenDescriptors(), open + 1);
+    }
+    EXPECT_EQ(OpenDescriptors(), open);
+    auto gone = std::make_unique<LoopbackServer>();
+    CInspectedTCP refused("127.0.0.1", gone->Port());
+    gone.reset();
+    EXPECT_FALSE(refused.Connect() || refused.Disconnect());
+    EXPECT_EQ(refused.FdIn(), CComm::NONE);
+    {
+        auto connected = ConnectedPair();
+        close(connected.second);
+    }
+    EXPECT_EQ(OpenDescriptors(), open) << "a channel that goes connected disconnects";
+}
+
+TEST_F(TcpChannel, EachReceiveCycleIsLoggedAndAPeerThatGoesEndsReceivesAndSends) {
+    TempDir dir;
+    ScopedEnv appData("APPDATA", dir.Path());
+    ASSERT_EQ(RunTool("ornlevel", {"APP", "DEBUG1"}).exitCode, 0);
+    ASSERT_TRUE(OrnUtil::CLog::Init(""));
+    CapturedLog log;
+    auto [channel, peer] = ConnectedPair();
+    char eight[8] = {};
+    // The receive loop is every channel's: pieces are gathered, no byte beyond the count taken.
+    BackgroundRecv gathering(*channel, 8, eight);
+    WriteAll(peer, "abc");
+    gathering.WaitUntilBlocked();
+    WriteAll(peer, "defgh12");
+    EXPECT_TRUE(gathering.Wait());
+    EXPECT_THAT(log.Text(),
+                testing::ContainsRegex(
+                    " DEBUG1 [0-9a-f]+:class "
+                    "OrnUtil::CInspectedTCP:[0-9]+:OrnUtil::CCommTCP::Recv:R: 3\n.*:R: 5\n"));
+    signal(SIGPIPE, SIG_DFL);
+    close(peer);
+    EXPECT_FALSE(channel->Recv(8, eight));
+    EXPECT_EQ(std::string(eight, 8), "12cdefgh");
+    bool sent = true; // the first sends may still be taken: the peer's reset answers them
+    for (int attempt = 0; attempt < 1000 && sent; ++attempt)
+        sent = channel->Send(4, "gone");
+    EXPECT_FALSE(sent);
+    OrnUtil::CLog::Shutdown();
 }
 
 } // namespace

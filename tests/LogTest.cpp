@@ -1,392 +1,239 @@
 #include "TestSupport.h"
 #include "log/LogStatement.h"
 
-#include <OrnUtil/Log.h>
-#include <cstring>
+#include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <map>
-#include <regex>
+#include <iomanip>
 #include <sys/stat.h>
-#include <thread>
+#include <unistd.h>
 
 using OrnUtil::CLog;
+using testing::ElementsAre;
+using testing::HasSubstr;
 using testing::MatchesRegex;
 using namespace testing_support;
 
 namespace OrnUtil {
-// Logs through the library's idiom, as a class of the library would.
+// Logs through the library's idiom, as a class of the library would. Its class text is longer
+// than any buffer the line's prefix is gathered in.
+template <typename T>
 class CProbe {
 public:
     virtual ~CProbe() = default;
-    void Send(int error) { ORN_LOG(WARN, "OrnUtil::CProbe::Send") << "WSASend: " << error; }
     void Trace(TLogLevel level, int& evaluated) {
         ORN_LOG(level, "OrnUtil::CProbe::Trace") << "value " << ++evaluated;
     }
     void FromFile() { ORN_LOG_FILE(WARN, "CProbe::FromFile") << "Using proxy " << 3; }
 };
-class CDerivedProbe : public CProbe {};
+using CLongProbe = CProbe<std::make_integer_sequence<int, 80>>;
 } // namespace OrnUtil
 
 namespace {
 
-// gtest's regular expressions are POSIX extended ones: no \d.
-const char* const TIME = "[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}";
+const std::string TIME = "[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}";
 
-std::string Header(const char* level) {
-    return std::string(TIME) + level;
+std::string Now() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    char text[16];
+    std::strftime(text, 10, "%T.", std::localtime(&now.tv_sec));
+    return text + std::to_string(1000 + now.tv_nsec / 1000000).substr(1);
+}
+
+// Digits grouped by thousands: a locale that one line could leave to the next.
+struct Thousands : std::numpunct<char> {
+    std::string do_grouping() const override { return "\3"; }
+};
+
+TEST(LogNames, LevelsAreFoundByContainmentAndSubsystemsByTheWholeName) {
+    EXPECT_EQ(CLog::LevelToString(WARN) + CLog::LevelToString(static_cast<TLogLevel>(8)) +
+                  CLog::SubSysToString(FLASH) + CLog::SubSysToString(static_cast<TLogSubSys>(8)),
+              " WARN   Invalid LevelFLASHInvalid SubSys");
+    CapturedLog log;
+    EXPECT_THAT((std::vector<int>{CLog::LevelFromString("DEBUG1"), CLog::LevelFromString("DEBUG"),
+                                  CLog::LevelFromString("ARN"), CLog::LevelFromString("")}),
+                ElementsAre(DEBUG1, DEBUG, WARN, ERROR));
+    EXPECT_THAT((std::vector<int>{CLog::SubSysFromString("OTX"), CLog::SubSysFromString("OTXLOG"),
+                                  CLog::SubSysFromString("TEST")}),
+                ElementsAre(OTX, OTXLOG, TEST));
+    EXPECT_EQ(CLog::LevelFromString("APP") + CLog::SubSysFromString("AP"), DEBUG + APP);
+    EXPECT_THAT(log.Lines(), ElementsAre(MatchesRegex(TIME + " WARN   .*'APP'.*"),
+                                         MatchesRegex(TIME + " WARN   Unknown subsystem 'AP'.*")));
+}
+
+TEST(Logger, ALineIsTheTimeTheLevelAndAMessageThatNoOtherLineShapes) {
+    CapturedLog log(WEB);
+    const std::string before = Now();
+    CLog(WEB).Get(NOTICE, WEB) << "hello " << 42;
+    const std::string after = Now();
+    {
+        CLog failing(WEB); // a stream that fails takes the line's newline with it
+        failing.Get(static_cast<TLogLevel>(9), WEB)
+            .imbue(std::locale(std::locale(), new Thousands));
+        failing.QGet(ERROR, WEB) << std::hex << std::setprecision(2) << std::setfill('*') << 255
+                                 << static_cast<const char*>(nullptr) << std::setw(9);
+    }
+    CLog(WEB).QGet(ERROR, WEB) << 255 << ' ' << 1234567 << ' ' << 3.14159 << std::setw(3) << 7;
+    { CLog empty(WEB); }
+    CLog(WEB).QGet(INFO, WEB) << "cut" << '\0' << "lost"; // written up to the NUL, as "%s" is
+    EXPECT_THAT(log.Lines(),
+                ElementsAre(MatchesRegex(TIME + " NOTICE hello 42"),
+                            MatchesRegex(TIME + "Invalid Levelff255 1234567 3\\.14159  7"), "",
+                            "cut"));
+    const std::string stamp = log.Lines()[0].substr(0, 12);
+    EXPECT_TRUE((before <= stamp && stamp <= after) || after < before) << stamp << " " << before;
+}
+
+TEST(Logger, EachSubsystemKeepsTheFirstStreamItIsGivenUntilSetPipe) {
+    TempDir dir;
+    FILE* file = std::fopen((dir / "odx.log").c_str(), "w");
+    CLog(ODX, file).QGet(WARN, ODX) << "to the file";
+    CLog(ODX, stdout).QGet(WARN, ODX) << "and again";
+    EXPECT_EQ(ReadFile(dir / "odx.log"), "to the file\nand again\n");
+    CLog::Clear();
+    EXPECT_EQ(ReadFile(dir / "odx.log"), "");
+    EXPECT_EQ(CLog::SetPipe(ODX, nullptr), file);
+    CLog(static_cast<TLogSubSys>(8)).Get(WARN, APP) << "a subsystem outside the table is dropped";
+    std::fclose(file);
+}
+
+TEST(LoggingIdiom, WritesThreadClassLineAndFunctionOrNothingAtAll) {
+    CapturedLog log;
+    OrnUtil::CLongProbe probe;
+    int evaluated = 0;
+    probe.Trace(NOTICE, evaluated); // above WARN, the level without a file: not evaluated
+    probe.Trace(WARN, evaluated);
+    probe.FromFile();
+    // Made before the logger's objects of the thread, it logs once they are gone.
+    struct AtExit {
+        int evaluated = 1;
+        ~AtExit() { OrnUtil::CLongProbe().Trace(WARN, evaluated); }
+    };
+    std::thread([] {
+        thread_local AtExit last;
+        OrnUtil::CLongProbe().Trace(ERROR, last.evaluated);
+    }).join();
+    const std::string longClass = OrnUtil::className(typeid(probe).name());
+    EXPECT_EQ(OrnUtil::className("not mangled") + OrnUtil::className(nullptr), "not mangled");
+    char thread[16];
+    std::snprintf(thread, sizeof thread, "%x:", static_cast<unsigned>(gettid()));
+    const std::string other = TIME + "[A-Z ]{8}[0-9a-f]+:" + longClass + ":[0-9]+:";
+    EXPECT_THAT(log.Lines(),
+                ElementsAre(MatchesRegex(TIME + " WARN   " + thread + longClass +
+                                         ":[0-9]+:OrnUtil::CProbe::Trace:value 1"),
+                            MatchesRegex(TIME + " WARN   LogTest\\.cpp:[0-9]+:CProbe::FromFile:"
+                                                "Using proxy 3"),
+                            MatchesRegex(other + "OrnUtil::CProbe::Trace:value 2"),
+                            MatchesRegex(other + "OrnUtil::CProbe::Trace:value 3")));
 }
 
 // Each test maps a level file of its own.
-class LevelFileTest : public testing::Test {
+class LevelFile : public testing::Test {
 protected:
     TempDir m_Dir;
     ScopedEnv m_AppData{"APPDATA", m_Dir.Path()};
     std::string m_File = m_Dir / "Marlek/ORN/DEBUG.CFG";
 
     void TearDown() override { CLog::Shutdown(); }
-
-    std::string Words(std::initializer_list<int32_t> words) {
-        std::string bytes;
-        for (int32_t word : words)
-            bytes.append(reinterpret_cast<const char*>(&word), 4);
-        return bytes;
-    }
-    void Prepare(const std::string& content) {
-        ASSERT_EQ(std::system(("mkdir -p " + m_Dir.Path() + "/Marlek/ORN").c_str()), 0);
-        WriteFile(m_File, content);
+    static std::string Words(std::initializer_list<int32_t> words) {
+        return std::string(reinterpret_cast<const char*>(words.begin()), 4 * words.size());
     }
 };
 
-TEST(LogLevels, TextsArePaddedAndOutOfRangeValuesHaveFixedTexts) {
-    EXPECT_EQ(CLog::LevelToString(WARN), " WARN   ");
-    EXPECT_EQ(CLog::LevelToString(DEBUG3), " DEBUG3 ");
-    for (int32_t level = ERROR; level <= DEBUG3; ++level)
-        EXPECT_EQ(CLog::LevelToString(static_cast<TLogLevel>(level)).size(), 8u);
-    EXPECT_EQ(CLog::LevelToString(static_cast<TLogLevel>(8)), "Invalid Level");
-    EXPECT_EQ(CLog::LevelToString(static_cast<TLogLevel>(-1)), "Invalid Level");
-    EXPECT_EQ(CLog::SubSysToString(FLASH), "FLASH");
-    EXPECT_EQ(CLog::SubSysToString(static_cast<TLogSubSys>(8)), "Invalid SubSys");
-    EXPECT_EQ(CLog::SubSysToString(static_cast<TLogSubSys>(0x7fffffff)), "Invalid SubSys");
-}
-
-TEST(LogLevels, LevelsAreFoundByContainmentAndSubsystemsByTheWholeName) {
-    CapturedLog log;
-    EXPECT_EQ(CLog::LevelFromString("DEBUG1"), DEBUG1);
-    EXPECT_EQ(CLog::LevelFromString("DEBUG"), DEBUG);
-    EXPECT_EQ(CLog::LevelFromString("DEBUG2"), DEBUG2);
-    EXPECT_EQ(CLog::LevelFromString("ERR"), ERROR);
-    EXPECT_EQ(CLog::LevelFromString("ARN"), WARN);
-    EXPECT_EQ(CLog::LevelFromString(" WARN"), WARN);
-    EXPECT_EQ(CLog::LevelFromString(""), ERROR);
-    EXPECT_EQ(CLog::LevelFromString(" "), ERROR);
-    EXPECT_EQ(CLog::SubSysFromString("OTX"), OTX);
-    EXPECT_EQ(CLog::SubSysFromString("OTXLOG"), OTXLOG);
-    EXPECT_EQ(CLog::SubSysFromString("TEST"), TEST);
-    EXPECT_EQ(log.Text(), "") << "a name that is found is not warned about";
-}
-
-TEST(LogLevels, UnknownNamesAreWarnedAboutWhateverTheLevelAndGiveTheDefault) {
-    TempDir dir;
-    ScopedEnv appData("APPDATA", dir.Path());
-    ASSERT_TRUE(CLog::Init(""));
-    ASSERT_TRUE(CLog::ReportingLevel(APP, ERROR)); // the warnings ignore the level
-    CapturedLog log;
-    EXPECT_EQ(CLog::LevelFromString("debug"), DEBUG);
-    EXPECT_EQ(CLog::SubSysFromString("AP"), APP);
-    EXPECT_EQ(CLog::SubSysFromString(std::string("APP\0X", 5)), APP);
-    EXPECT_THAT(
-        log.Lines(),
-        testing::ElementsAre(
-            MatchesRegex(Header(" WARN   ") +
-                         "Unknown logging level 'debug'\\. Using DEBUG level as default\\."),
-            MatchesRegex(Header(" WARN   ") +
-                         "Unknown subsystem 'AP'\\. Using APP subsystem as default\\."),
-            // the line is written up to the NUL, as a "%s" write does
-            MatchesRegex(Header(" WARN   ") + "Unknown subsystem 'APP")));
-    CLog::Shutdown();
-}
-
-TEST(Logger, LinesCarryTimeAndLevelOrNothingAtAll) {
-    CapturedLog log(WEB);
-    CLog(WEB).Get(NOTICE, WEB) << "hello " << 42;
-    CLog(WEB).QGet(ERROR, WEB) << "bare";
-    { CLog empty(WEB); }
-    CLog(WEB).Get(static_cast<TLogLevel>(9), WEB) << "x";
-    EXPECT_THAT(log.Lines(),
-                testing::ElementsAre(MatchesRegex(Header(" NOTICE ") + "hello 42"), "bare", "",
-                                     MatchesRegex(std::string(TIME) + "Invalid Levelx")));
-}
-
-TEST(Logger, TheFirstStreamStaysUntilSetPipeReplacesIt) {
-    EXPECT_EQ(CLog::SetPipe(ODX, stdout), nullptr);
-    CapturedLog log(ODX);
-    CLog(ODX, stderr).Get(WARN, ODX) << "to the captured stream";
-    EXPECT_THAT(log.Text(), testing::HasSubstr("to the captured stream"));
-    EXPECT_EQ(CLog::SetPipe(ODX, stdout), log.Stream());
-    CLog::SetPipe(ODX, log.Stream()); // for the capture's own restore
-
-    EXPECT_EQ(CLog::SetPipe(static_cast<TLogSubSys>(8), stdout), nullptr);
-    CLog(static_cast<TLogSubSys>(8)).Get(WARN, APP) << "a subsystem outside the table is dropped";
-}
-
-TEST(Logger, ClearTruncatesFileStreamsAndIgnoresPipes) {
-    TempDir dir;
-    FILE* file = std::fopen((dir / "app.log").c_str(), "w");
-    int pipeFds[2];
-    ASSERT_EQ(pipe(pipeFds), 0);
-    FILE* pipeStream = fdopen(pipeFds[1], "w");
-    CLog::SetPipe(TEST, file);
-    CLog::SetPipe(PDU, pipeStream);
-    CLog(TEST).Get(WARN, TEST) << "some text";
-    ASSERT_GT(ReadFile(dir / "app.log").size(), 0u);
-    CLog::Clear();
-    EXPECT_EQ(ReadFile(dir / "app.log").size(), 0u);
-    CLog::SetPipe(TEST, nullptr);
-    CLog::SetPipe(PDU, nullptr);
-    std::fclose(file);
-    std::fclose(pipeStream);
-    close(pipeFds[0]);
-}
-
-TEST(LoggingIdiom, WritesThreadClassLineAndFunctionOfTheDynamicType) {
-    CapturedLog log;
-    OrnUtil::CDerivedProbe probe;
-    probe.Send(32);
-    probe.FromFile();
-    EXPECT_THAT(
-        log.Lines(),
-        testing::ElementsAre(MatchesRegex(Header(" WARN   ") +
-                                          "[0-9a-f]+:class OrnUtil::CDerivedProbe:[0-9]+:"
-                                          "OrnUtil::CProbe::Send:WSASend: 32"),
-                             MatchesRegex(Header(" WARN   ") +
-                                          "LogTest\\.cpp:[0-9]+:CProbe::FromFile:Using proxy 3")));
-    const std::string tid = log.Lines()[0].substr(20);
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "%x:", static_cast<unsigned>(gettid()));
-    EXPECT_EQ(tid.rfind(hex, 0), 0u) << "the kernel's thread id, in lower-case hex";
-}
-
-TEST(LoggingIdiom, ASuppressedStatementEvaluatesNothing) {
-    CapturedLog log;
-    OrnUtil::CProbe probe;
-    int evaluated = 0;
-    probe.Trace(NOTICE, evaluated); // unmapped: WARN
-    EXPECT_EQ(evaluated, 0);
-    EXPECT_EQ(log.Text(), "");
-    probe.Trace(ERROR, evaluated);
-    EXPECT_EQ(evaluated, 1);
-    if (false)
-        ORN_LOG_FILE(ERROR, "x") << "the macro is one statement";
-    else
-        evaluated = 7;
-    EXPECT_EQ(evaluated, 7);
-}
-
-TEST(LoggingIdiom, LinesFromManyThreadsStayWhole) {
-    CapturedLog log;
-    constexpr int THREADS = 8, LINES = 10000;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < THREADS; ++t)
-        threads.emplace_back([t] {
-            OrnUtil::CProbe probe;
-            for (int i = 0; i < LINES; ++i)
-                probe.Send(t * LINES + i);
-        });
-    for (auto& thread : threads)
-        thread.join();
-    const std::regex line(Header(" WARN   ") +
-                          "[0-9a-f]+:class OrnUtil::CProbe:[0-9]+:OrnUtil::CProbe::Send:"
-                          "WSASend: ([0-9]+)");
-    std::vector<bool> seen(THREADS * LINES);
-    size_t whole = 0;
-    for (const std::string& text : log.Lines()) {
-        std::smatch match;
-        if (std::regex_match(text, match, line) && !seen.at(std::stoul(match[1].str()))) {
-            seen[std::stoul(match[1].str())] = true;
-            ++whole;
-        }
-    }
-    EXPECT_EQ(log.Lines().size(), size_t{THREADS * LINES});
-    EXPECT_EQ(whole, size_t{THREADS * LINES});
-}
-
-TEST(ClassName, DemanglesToClassAndNamespace) {
-    EXPECT_EQ(OrnUtil::className(typeid(OrnUtil::CHex).name()), "class OrnUtil::CHex");
-    EXPECT_EQ(OrnUtil::className("not a mangled name"), "not a mangled name");
-    EXPECT_EQ(OrnUtil::className(nullptr), "");
-}
-
-TEST_F(LevelFileTest, BeforeInitEverySubsystemReportsWarnAndCannotBeSet) {
-    EXPECT_EQ(CLog::ReportingLevel(APP), WARN);
-    EXPECT_EQ(CLog::ReportingLevel(static_cast<TLogSubSys>(-1)), WARN);
-    EXPECT_FALSE(CLog::ReportingLevel(APP, DEBUG));
-}
-
-TEST_F(LevelFileTest, InitCreatesAPrivateFileOfWarnWordsOnce) {
+TEST_F(LevelFile, InitMapsTheFileExtendedToEightWordsAndLevelsAreStoredThereCapped) {
     ASSERT_TRUE(CLog::Init("ignored"));
-    EXPECT_EQ(ReadFile(m_File), Words({1, 1, 1, 1, 1, 1, 1, 1}));
-    struct stat info {};
-    ASSERT_EQ(stat(m_File.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-
-    WriteFile(m_File + ".other", "");
-    ASSERT_TRUE(CLog::ReportingLevel(WEB, INFO));
     EXPECT_TRUE(CLog::Init("")) << "a second Init keeps the mapping";
-    EXPECT_EQ(CLog::ReportingLevel(WEB), INFO);
-}
-
-TEST_F(LevelFileTest, ShortFilesAreExtendedWithWarnWordsLongOnesLeftAlone) {
-    Prepare(Words({3, 4, 5}));
-    ASSERT_TRUE(CLog::Init(""));
-    EXPECT_EQ(ReadFile(m_File), Words({3, 4, 5, 1, 1, 1, 1, 1}));
-    EXPECT_EQ(CLog::ReportingLevel(OTXLOG), DEBUG1);
+    struct stat info {};
+    EXPECT_EQ(stat(m_File.c_str(), &info) == 0 ? info.st_mode & 0777 : 0, 0600u);
+    EXPECT_FALSE(CLog::ReportingLevel(APP, static_cast<TLogLevel>(8)) ||
+                 CLog::ReportingLevel(static_cast<TLogSubSys>(8), WARN));
+    const std::string longer = Words({-1, 8, 9, 1, 1, 1, 1, 1, 9, 9}); // as any program wrote it
+    const std::tuple<std::string, std::string, TLogSubSys, int32_t> cases[] = {
+        {"", Words({1, 1, 1, 1, 1, 1, 1, 1}), TEST, WARN},
+        {Words({3, 4, 5}), Words({3, 4, 5, 1, 1, 1, 1, 1}), OTXLOG, DEBUG1},
+        {Words({2}) + "xy", Words({2}) + "xy" + Words({1, 1, 1, 1, 1, 1, 1}), APP, NOTICE},
+        {longer, longer, APP, -1},
+    };
+    for (const auto& [before, after, subsys, level] : cases) {
+        CLog::Shutdown();
+        WriteFile(m_File, before);
+        ASSERT_TRUE(CLog::Init(""));
+        EXPECT_EQ(CLog::ReportingLevel(subsys), level);
+        EXPECT_TRUE(CLog::ReportingLevel(subsys, DEBUG3));
+        EXPECT_EQ(ReadFile(m_File),
+                  after.substr(0, 4 * subsys) + Words({DEBUG}) + after.substr(4 * subsys + 4));
+    }
     CLog::Shutdown();
-
-    const std::string longer = Words({7, 6, 5, 4, 3, 2, 1, 0, 9, 9});
-    Prepare(longer);
-    ASSERT_TRUE(CLog::Init(""));
-    EXPECT_EQ(ReadFile(m_File), longer);
-    EXPECT_EQ(CLog::ReportingLevel(APP), DEBUG3);
-    EXPECT_EQ(CLog::ReportingLevel(TEST), ERROR);
-    CLog::Shutdown();
-
-    Prepare(Words({2}) + "xy"); // a torn word is kept, the new words follow it
-    ASSERT_TRUE(CLog::Init(""));
-    EXPECT_EQ(ReadFile(m_File), Words({2}) + "xy" + Words({1, 1, 1, 1, 1, 1, 1}));
+    EXPECT_EQ(CLog::ReportingLevel(TEST), WARN);
+    EXPECT_FALSE(CLog::ReportingLevel(TEST, INFO));
 }
 
-TEST_F(LevelFileTest, LevelsAreStoredInPlaceAndCappedAtDebug) {
-    ASSERT_TRUE(CLog::Init(""));
-    EXPECT_TRUE(CLog::ReportingLevel(FLASH, DEBUG3));
-    EXPECT_EQ(CLog::ReportingLevel(FLASH), DEBUG);
-    EXPECT_EQ(ReadFile(m_File).substr(24, 4), Words({4}));
-    EXPECT_FALSE(CLog::ReportingLevel(APP, static_cast<TLogLevel>(8)));
-    EXPECT_FALSE(CLog::ReportingLevel(APP, static_cast<TLogLevel>(-1)));
-    EXPECT_FALSE(CLog::ReportingLevel(static_cast<TLogSubSys>(8), WARN));
-    EXPECT_EQ(ReadFile(m_File), Words({1, 1, 1, 1, 1, 1, 4, 1}));
-}
-
-TEST_F(LevelFileTest, WordsOutsideTheLevelsAreComparedNotIndexed) {
-    Prepare(Words({-1, 8, 0x7fffffff, 1, 1, 1, 1, 1}));
-    ASSERT_TRUE(CLog::Init(""));
-    EXPECT_EQ(CLog::LevelToString(CLog::ReportingLevel(APP)), "Invalid Level");
-    EXPECT_EQ(CLog::LevelToString(CLog::ReportingLevel(OTXLOG)), "Invalid Level");
-    CapturedLog log;
-    OrnUtil::CProbe probe;
-    int evaluated = 0;
-    probe.Trace(ERROR, evaluated); // APP at -1 silences even ERROR
-    EXPECT_EQ(evaluated, 0);
-    EXPECT_TRUE(CLog::ReportingLevel(APP, DEBUG));
-    probe.Trace(DEBUG, evaluated);
-    EXPECT_EQ(evaluated, 1);
-    EXPECT_THAT(log.Text(), testing::HasSubstr("value 1"));
-}
-
-TEST_F(LevelFileTest, AnUnusableFolderFailsWithTheSystemsReason) {
-    WriteFile(m_Dir / "plain-file", "");
-    ScopedEnv appData("APPDATA", m_Dir / "plain-file");
+TEST_F(LevelFile, AFileThatCannotServeHoldsNothingAfterShutdown) {
     testing::internal::CaptureStderr();
+    const size_t open = OpenDescriptors();
+    ASSERT_TRUE(CLog::Init(""));
+    CLog::Shutdown();
+    CLog::Shutdown();
+    EXPECT_EQ(OpenDescriptors(), open);
+    // A file that cannot be mapped (here descriptor 0) stays open, unannounced, until Shutdown.
+    close(0);
+    ASSERT_EQ(unlink(m_File.c_str()), 0);
+    ASSERT_EQ(mkfifo(m_File.c_str(), 0600), 0);
     EXPECT_FALSE(CLog::Init(""));
+    EXPECT_FALSE(CLog::Init(""));
+    EXPECT_EQ(OpenDescriptors(), open);
+    CLog::Shutdown();
+    ScopedEnv appData("APPDATA", "/dev/null");
+    EXPECT_FALSE(CLog::Init(""));
+    EXPECT_EQ(OpenDescriptors(), open - 1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               std::string("CLog failed to initialise - ") + std::strerror(ENOTDIR) + "\n");
-    EXPECT_EQ(CLog::ReportingLevel(APP), WARN);
-    EXPECT_FALSE(CLog::ReportingLevel(APP, INFO));
 }
 
-TEST_F(LevelFileTest, TheFolderFallsBackFromAppDataToXdgToHome) {
-    ScopedEnv noAppData("APPDATA", std::string());
-    {
-        ScopedEnv xdg("XDG_CONFIG_HOME", m_Dir / "xdg");
-        ASSERT_TRUE(CLog::Init(""));
-        CLog::Shutdown();
-        EXPECT_EQ(ReadFile(m_Dir / "xdg/Marlek/ORN/DEBUG.CFG").size(), 32u);
-    }
-    ScopedEnv noXdg("XDG_CONFIG_HOME", std::nullopt);
-    ScopedEnv home("HOME", m_Dir / "home");
+// ornlevel, the file's editor, is a process of its own; this one sees what it sets at once.
+TEST_F(LevelFile, ALevelSetInOneProcessIsSeenByAnotherAtItsNextStatement) {
+    std::filesystem::create_directories(m_Dir / "Marlek/ORN");
+    WriteFile(m_File, Words({-1, 9, 1, 1, 1, 1, 1, 1, 77, 78}));
     ASSERT_TRUE(CLog::Init(""));
-    EXPECT_EQ(ReadFile(m_Dir / "home/.config/Marlek/ORN/DEBUG.CFG").size(), 32u);
-}
-
-TEST_F(LevelFileTest, ShutdownFallsBackToWarnAndInitMapsAgain) {
-    ASSERT_TRUE(CLog::Init(""));
-    ASSERT_TRUE(CLog::ReportingLevel(APP, INFO));
-    CLog::Shutdown();
-    EXPECT_EQ(CLog::ReportingLevel(APP), WARN);
-    EXPECT_FALSE(CLog::ReportingLevel(APP, INFO));
-    ASSERT_TRUE(CLog::Init(""));
-    EXPECT_EQ(CLog::ReportingLevel(APP), INFO);
-}
-
-TEST_F(LevelFileTest, ALevelSetInOneProcessIsSeenByAnotherAtItsNextStatement) {
-    ASSERT_TRUE(CLog::Init(""));
-    Child peer({HelperPath("level_peer")});
-    ASSERT_EQ(peer.Receive(), "ready");
-    peer.Send("statement");
-    EXPECT_EQ(peer.Receive(), "hidden");
-
-    ASSERT_TRUE(CLog::ReportingLevel(APP, INFO));
-    peer.Send("statement");
-    EXPECT_EQ(peer.Receive(), "shown");
-
-    peer.Send("set 0");
-    EXPECT_EQ(peer.Receive(), "1");
+    ASSERT_TRUE(CLog::ReportingLevel(OTXLOG, INFO));
+    EXPECT_THAT(RunTool("ornlevel", {}).out,
+                HasSubstr(m_File + "\nAPP     -1 (not a level: shows nothing)\n"
+                                   "WEB     9 (not a level: shows everything)\nOTXLOG  INFO\n"));
+    EXPECT_EQ(RunTool("ornlevel", {"flash", "Debug3"}).exitCode, 0);
+    EXPECT_EQ(CLog::ReportingLevel(FLASH), DEBUG3) << "uncapped, and seen without a new Init";
+    EXPECT_THAT(RunTool("ornlevel", {"ALL", "error"}).out,
+                HasSubstr("FLASH   ERROR\nTEST    ERROR\n"));
     EXPECT_EQ(CLog::ReportingLevel(APP), ERROR);
-    CapturedLog log;
-    OrnUtil::CProbe probe;
-    int evaluated = 0;
-    probe.Trace(WARN, evaluated);
-    EXPECT_EQ(evaluated, 0) << "this process's statements follow the other's change";
-    EXPECT_EQ(peer.Wait(), 0);
+    EXPECT_EQ(ReadFile(m_File).substr(32), Words({77, 78})) << "nothing past the table is touched";
 }
 
-TEST(HexDump, LinesHaveTheClassicColumns) {
-    const unsigned char bytes[] = {0x41, 0x42, 0x43};
-    std::ostringstream out;
-    out << OrnUtil::CHex(bytes, 3);
-    EXPECT_EQ(out.str(), "\n| 0000 | 41 42 43 " + std::string(13 * 3, ' ') + " | ABC" +
-                             std::string(13, ' ') + " |");
-    EXPECT_EQ(out.str().size(), 79u);
+TEST_F(LevelFile, OrnlevelRefusesUnknownNamesAndAnUnusableFolder) {
+    const RunResult unknown = RunTool("ornlevel", {"FLAS", "INFO"});
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_THAT(unknown.err, HasSubstr(": APP WEB OTXLOG OTX ODX PDU FLASH TEST all\n"));
+    EXPECT_EQ(
+        RunTool("ornlevel", {"APP", "debug4"}).exitCode + RunTool("ornlevel", {"APP"}).exitCode, 4);
+    ScopedEnv unusable("APPDATA", "/dev/null");
+    EXPECT_EQ(RunTool("ornlevel", {}).exitCode, 1);
 }
 
-TEST(HexDump, FullAndPartialLinesAndPrintableBoundaries) {
-    unsigned char bytes[17];
-    const unsigned char sample[] = {0x1F, 0x20, 0x7E, 0x7F, 0x80, 0xFF, 0x0a};
-    for (unsigned i = 0; i < sizeof bytes; ++i)
-        bytes[i] = sample[i % sizeof sample];
-    OrnUtil::CHex hex(bytes, 16);
-    std::ostringstream one;
-    one << hex;
-    EXPECT_EQ(one.str(),
-              "\n| 0000 | 1F 20 7E 7F 80 FF 0A 1F 20 7E 7F 80 FF 0A 1F 20  | . ~..... ~.....  |");
-
-    hex.Stream(bytes, 17);
-    std::ostringstream both;
-    hex.Get(both);
-    hex.Get(both); // Get can be called again
-    const std::string second = both.str().substr(79, 2 * 79);
-    EXPECT_EQ(second.substr(0, 79), one.str()) << "each Stream starts again at offset 0000";
-    EXPECT_EQ(second.substr(79),
-              "\n| 0010 | 7E " + std::string(15 * 3, ' ') + " | ~" + std::string(15, ' ') + " |");
-}
-
-TEST(HexDump, EmptyAndLargeBlocks) {
-    std::ostringstream empty;
-    empty << OrnUtil::CHex("", 0);
-    EXPECT_EQ(empty.str(), "");
-
-    std::vector<unsigned char> large(0x10010, 0xAB);
-    std::ostringstream out;
-    out << OrnUtil::CHex(large.data(), static_cast<unsigned>(large.size()));
-    const std::string text = out.str();
-    EXPECT_EQ(text.size(), 0x1000u * 79 + 80) << "a five-digit offset widens only its own line";
-    EXPECT_EQ(text.substr(0x1000 * 79, 13), "\n| 10000 | AB");
-}
-
-TEST(Identity, NameVersionAndDate) {
-    EXPECT_EQ(OrnUtil::GetName(), "Utils");
-    EXPECT_EQ(OrnUtil::GetVersion(), "4.0.0.51");
-    EXPECT_EQ(OrnUtil::GetDate(), "Wed Jul 31 12:24:49 GMTST 2019");
+TEST(HexDump, LinesHaveOffsetSixteenCellsAndThePrintableBytesEachDumpFromZero) {
+    const std::string blank(48, ' ');
+    const std::pair<std::string, std::string> cases[] = {
+        {"ABC", "\n| 0000 | 41 42 43 " + blank.substr(9) + " | ABC" + blank.substr(35) + " |"},
+        {"\x1F\x20\x7E\x7F\x80\xFF\x0A\x1F\x20\x7E\x7F\x80\xFF\x0A\x1F\x20~",
+         "\n| 0000 | 1F 20 7E 7F 80 FF 0A 1F 20 7E 7F 80 FF 0A 1F 20  | . ~..... ~.....  |"
+         "\n| 0010 | 7E " +
+             blank.substr(3) + " | ~" + blank.substr(33) + " |"},
+    };
+    for (const auto& [bytes, dump] : cases) {
+        OrnUtil::CHex hex(bytes.data(), static_cast<unsigned>(bytes.size()));
+        hex.Stream(bytes.data(), static_cast<unsigned>(bytes.size()));
+        std::ostringstream out;
+        hex.Get(out) << hex;
+        EXPECT_EQ(out.str(), dump + dump + dump + dump) << bytes;
+    }
 }
 
 } // namespace

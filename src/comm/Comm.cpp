@@ -1,31 +1,20 @@
 #include "comm/CancelGate.h"
-#include "platform/CancelSignal.h"
+#include "comm/Descriptor.h"
+#include "comm/ReceiveLoop.h"
 #include "platform/Descriptors.h"
 
 #include <OrnUtil/Comm.h>
-#include <cerrno>
-#include <cstdio>
 
 namespace OrnUtil {
 
-namespace {
+using internal::AsFd;
 
-int AsFd(unsigned int descriptor) {
-    return static_cast<int>(descriptor);
-}
+namespace {
 
 unsigned int Duplicate(unsigned int descriptor) {
     return descriptor == CComm::NONE
                ? CComm::NONE
                : static_cast<unsigned int>(platform::DuplicateDescriptor(AsFd(descriptor)));
-}
-
-unsigned int Stdin() {
-    return static_cast<unsigned int>(fileno(stdin));
-}
-
-unsigned int Stdout() {
-    return static_cast<unsigned int>(fileno(stdout));
 }
 
 } // namespace
@@ -89,22 +78,7 @@ bool CComm::Send(unsigned int n, const char* data) {
 }
 
 bool CComm::Recv(unsigned int n, char* data) {
-    if (n == 0)
-        return true;
-    internal::CancelGate::Pass pass(*m_CancelSem);
-    // Without an input there is nothing to wait for: the receive fails at once.
-    if (pass.Signal() < 0 || m_FdIn == NONE)
-        return false;
-    unsigned int received = 0;
-    while (received < n) {
-        if (platform::WaitSignalOrInput(pass.Signal(), AsFd(m_FdIn)) != platform::Wake::Ready)
-            return false;
-        const ssize_t got = platform::ReadSome(AsFd(m_FdIn), data + received, n - received);
-        if (got <= 0)
-            return false;
-        received += static_cast<unsigned int>(got);
-    }
-    return true;
+    return internal::ReceiveAll(*m_CancelSem, m_FdIn, n, data, {platform::ReadSome, {}, {}});
 }
 
 bool CComm::CancelRecv() {
@@ -121,22 +95,5 @@ bool CComm::SetOption(unsigned int level, unsigned int name, unsigned int value)
 bool CComm::ApplyOptions() {
     return true;
 }
-
-CCommFd::CCommFd(int fd) : CComm(static_cast<unsigned int>(fd), static_cast<unsigned int>(fd)) {}
-
-CCommFd::CCommFd(int in, int out)
-    : CComm(static_cast<unsigned int>(in), static_cast<unsigned int>(out)) {}
-
-CCommSTDIN::CCommSTDIN() : CComm(Stdin(), NONE) {}
-CCommSTDIN::CCommSTDIN(const CCommSTDIN& other) : CComm(other) {}
-CCommSTDIN::CCommSTDIN(CCommSTDIN&& other) : CComm(other) {}
-
-CCommSTDOUT::CCommSTDOUT() : CComm(NONE, Stdout()) {}
-CCommSTDOUT::CCommSTDOUT(const CCommSTDOUT& other) : CComm(other) {}
-CCommSTDOUT::CCommSTDOUT(CCommSTDOUT&& other) : CComm(other) {}
-
-CCommSTDIO::CCommSTDIO() : CComm(Stdin(), Stdout()) {}
-CCommSTDIO::CCommSTDIO(const CCommSTDIO& other) : CComm(other) {}
-CCommSTDIO::CCommSTDIO(CCommSTDIO&& other) : CComm(other) {}
 
 } // namespace OrnUtil

@@ -1,6 +1,7 @@
 #include "comm/CancelGate.h"
+#include "comm/Descriptor.h"
+#include "comm/ReceiveLoop.h"
 #include "log/LogStatement.h"
-#include "platform/CancelSignal.h"
 #include "platform/Descriptors.h"
 #include "platform/Sockets.h"
 
@@ -10,14 +11,12 @@
 
 namespace OrnUtil {
 
+using internal::AsFd;
+
 namespace {
 
 constexpr unsigned int TCP_LEVEL = 6; // IPPROTO_TCP
 constexpr unsigned int NO_DELAY = 1;  // TCP_NODELAY
-
-int AsFd(unsigned int descriptor) {
-    return static_cast<int>(descriptor);
-}
 
 } // namespace
 
@@ -122,35 +121,28 @@ bool CCommTCP::Recv(unsigned int n, char* data) {
     if (!IsConnected())
         return false;
     ORN_LOG(DEBUG, "OrnUtil::CCommTCP::Recv") << "N: " << n;
-    internal::CancelGate::Pass pass(*m_CancelSem);
-    if (n != 0 && pass.Signal() < 0)
-        return false;
-    unsigned int received = 0;
-    while (received < n) {
-        // Only a socket that is not open can fail to be watched; poll reports it as POLLNVAL.
-        if (m_FdIn == NONE) {
-            ORN_LOG(ERROR, "OrnUtil::CCommTCP::Recv") << "WSASelect: " << EBADF;
-            return false;
-        }
-        switch (platform::WaitSignalOrInput(pass.Signal(), AsFd(m_FdIn))) {
+    auto stopped = [this](platform::Wake wake) {
+        const int error = errno;
+        switch (wake) {
         case platform::Wake::Cancelled:
             ORN_LOG(INFO, "OrnUtil::CCommTCP::Recv") << "Cancelled";
-            return false;
+            break;
         case platform::Wake::Invalid:
-            ORN_LOG(ERROR, "OrnUtil::CCommTCP::Recv") << "WSASelect: " << errno;
-            return false;
+            ORN_LOG(ERROR, "OrnUtil::CCommTCP::Recv") << "WSASelect: " << error;
+            break;
         case platform::Wake::Failed:
-            ORN_LOG(ERROR, "OrnUtil::CCommTCP::Recv") << "Wait Failed: " << errno;
-            return false;
+            ORN_LOG(ERROR, "OrnUtil::CCommTCP::Recv") << "Wait Failed: " << error;
+            break;
         case platform::Wake::Ready:
             break;
         }
-        const ssize_t got = platform::ReceiveSome(AsFd(m_FdIn), data + received, n - received);
-        if (got <= 0)
-            return false;
-        received += static_cast<unsigned int>(got);
+    };
+    auto received = [this](ssize_t got) {
         ORN_LOG(DEBUG1, "OrnUtil::CCommTCP::Recv") << "R: " << got;
-    }
+    };
+    if (!internal::ReceiveAll(*m_CancelSem, m_FdIn, n, data,
+                              {platform::ReceiveSome, stopped, received}))
+        return false;
     ORN_LOG(DEBUG3, "OrnUtil::CCommTCP::Recv") << CHex(data, n);
     return true;
 }

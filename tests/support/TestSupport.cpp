@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
@@ -25,21 +24,6 @@ namespace testing_support {
 
 namespace {
 
-void RemoveTree(const std::string& path) {
-    std::error_code error;
-    std::filesystem::remove_all(path, error);
-    if (error)
-        std::cerr << "cannot remove " << path << ": " << error.message() << '\n';
-}
-
-std::vector<char*> Arguments(const std::vector<std::string>& argv) {
-    std::vector<char*> args;
-    for (const auto& arg : argv)
-        args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    return args;
-}
-
 // Starts argv with its standard streams on the given descriptors.
 pid_t Spawn(const std::vector<std::string>& argv, int in, int out, int err) {
     posix_spawn_file_actions_t actions;
@@ -47,8 +31,11 @@ pid_t Spawn(const std::vector<std::string>& argv, int in, int out, int err) {
     posix_spawn_file_actions_adddup2(&actions, in, 0);
     posix_spawn_file_actions_adddup2(&actions, out, 1);
     posix_spawn_file_actions_adddup2(&actions, err, 2);
+    std::vector<char*> args;
+    for (const auto& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
     pid_t pid = -1;
-    std::vector<char*> args = Arguments(argv);
     const int status = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (status != 0)
@@ -67,23 +54,26 @@ int ExitCode(pid_t pid) {
 void Drain(int outFd, int errFd, std::string& out, std::string& err) {
     pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
     std::string* sinks[2] = {&out, &err};
-    int open = 2;
-    while (open > 0) {
-        if (poll(fds, 2, -1) < 0 && errno == EINTR)
-            continue;
+    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+        if (poll(fds, 2, -1) < 0)
+            continue; // interrupted
         for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0)
-                continue;
             char buffer[4096];
-            const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
-            if (got > 0) {
+            const ssize_t got = fds[i].revents != 0 ? read(fds[i].fd, buffer, sizeof buffer) : -1;
+            if (got > 0)
                 sinks[i]->append(buffer, static_cast<size_t>(got));
-            } else if (got == 0 || errno != EINTR) {
+            else if (got == 0 || (fds[i].revents != 0 && errno != EINTR))
                 fds[i].fd = -1;
-                --open;
-            }
         }
     }
+}
+
+sockaddr_in LoopbackAddress(uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
 }
 
 } // namespace
@@ -96,7 +86,8 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-    RemoveTree(m_Path);
+    std::error_code ignored;
+    std::filesystem::remove_all(m_Path, ignored);
 }
 
 ScopedEnv::ScopedEnv(const char* name, std::optional<std::string> value) : m_Name(name) {
@@ -131,15 +122,10 @@ CapturedLog::~CapturedLog() {
     std::fclose(m_File);
 }
 
+// The file has no name left; it is read afresh through the process's own descriptor table.
 std::string CapturedLog::Text() const {
     std::fflush(m_File);
-    std::string text;
-    char buffer[4096];
-    ssize_t got;
-    for (off_t offset = 0; (got = pread(fileno(m_File), buffer, sizeof buffer, offset)) > 0;
-         offset += got)
-        text.append(buffer, static_cast<size_t>(got));
-    return text;
+    return ReadFile("/proc/self/fd/" + std::to_string(fileno(m_File)));
 }
 
 std::vector<std::string> CapturedLog::Lines() const {
@@ -160,8 +146,7 @@ void WriteFile(const std::string& path, const std::string& content) {
 }
 
 void WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
+    for (size_t done = 0; done < bytes.size();) {
         const ssize_t written = write(fd, bytes.data() + done, bytes.size() - done);
         if (written <= 0)
             throw std::runtime_error("cannot write to descriptor " + std::to_string(fd));
@@ -173,12 +158,8 @@ std::string HelperPath(const std::string& name) {
     return std::string(HELPER_DIR) + "/" + name;
 }
 
-std::string ToolPath(const std::string& name) {
-    return std::string(TOOL_DIR) + "/" + name;
-}
-
 RunResult RunTool(const std::string& name, std::vector<std::string> args) {
-    args.insert(args.begin(), ToolPath(name));
+    args.insert(args.begin(), std::string(TOOL_DIR) + "/" + name);
     return Run(args);
 }
 
@@ -188,70 +169,15 @@ RunResult Run(const std::vector<std::string>& argv) {
         throw std::runtime_error("pipe2 failed");
     const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
     const pid_t pid = Spawn(argv, devNull, out[1], err[1]);
-    close(devNull);
-    close(out[1]);
-    close(err[1]);
+    for (int fd : {devNull, out[1], err[1]})
+        close(fd);
     RunResult result;
     Drain(out[0], err[0], result.out, result.err);
     close(out[0]);
     close(err[0]);
-    if (pid > 0)
-        result.exitCode = ExitCode(pid);
+    result.exitCode = ExitCode(pid);
     return result;
 }
-
-Child::Child(const std::vector<std::string>& argv) {
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe2 failed");
-    m_Pid = Spawn(argv, in[0], out[1], 2);
-    close(in[0]);
-    close(out[1]);
-    m_In = fdopen(in[1], "w");
-    m_Out = fdopen(out[0], "r");
-}
-
-Child::~Child() {
-    Wait();
-}
-
-void Child::Send(const std::string& line) {
-    std::fputs((line + "\n").c_str(), m_In);
-    std::fflush(m_In);
-}
-
-std::string Child::Receive() {
-    char buffer[4096];
-    if (std::fgets(buffer, sizeof buffer, m_Out) == nullptr)
-        return std::string();
-    std::string line(buffer);
-    if (!line.empty() && line.back() == '\n')
-        line.pop_back();
-    return line;
-}
-
-int Child::Wait() {
-    if (m_In != nullptr)
-        std::fclose(m_In);
-    if (m_Out != nullptr)
-        std::fclose(m_Out);
-    m_In = m_Out = nullptr;
-    const int code = m_Pid > 0 ? ExitCode(m_Pid) : -1;
-    m_Pid = -1;
-    return code;
-}
-
-namespace {
-
-sockaddr_in LoopbackAddress(uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
-} // namespace
 
 LoopbackServer::LoopbackServer() {
     m_Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -277,45 +203,22 @@ int LoopbackServer::Accept() {
     return fd;
 }
 
-int LoopbackServer::Connect() const {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in address = LoopbackAddress(m_Port);
-    if (fd < 0 || connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        throw std::runtime_error("cannot connect to the loopback server");
-    return fd;
+size_t OpenDescriptors() {
+    const std::filesystem::directory_iterator entries("/proc/self/fd");
+    return static_cast<size_t>(std::distance(begin(entries), end(entries)));
 }
 
-bool LoopbackServer::HasPending() const {
-    pollfd listening{m_Fd, POLLIN, 0};
-    return poll(&listening, 1, 0) == 1;
-}
-
+// The kernel shows the number of the call a thread is in only while the thread sleeps; a running
+// thread reads "running".
 void WaitUntilBlockedIn(pid_t thread, std::initializer_list<long> calls) {
-    const std::string task = "/proc/self/task/" + std::to_string(thread);
-    auto inCall = [&task, calls] {
-        // The first field is the number of the system call the thread is in, "running" if none.
-        const std::string current = ReadFile(task + "/syscall");
-        if (current.empty() || current[0] < '0' || current[0] > '9')
-            return false;
-        const long number = std::strtol(current.c_str(), nullptr, 10);
-        return std::find(calls.begin(), calls.end(), number) != calls.end();
-    };
-    auto sleeping = [&task] {
-        // The state follows the command name, which is in parentheses and may hold blanks.
-        const std::string stat = ReadFile(task + "/stat");
-        const size_t end = stat.rfind(')');
-        return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] == 'S';
-    };
-    while (!(inCall() && sleeping()))
+    const std::string path = "/proc/self/task/" + std::to_string(thread) + "/syscall";
+    for (;;) {
+        const std::string current = ReadFile(path);
+        if (!current.empty() && current[0] >= '0' && current[0] <= '9' &&
+            std::count(calls.begin(), calls.end(), std::strtol(current.c_str(), nullptr, 10)))
+            return;
         sched_yield();
-}
-
-void WaitUntilPolling(pid_t thread) {
-#ifdef SYS_poll
-    WaitUntilBlockedIn(thread, {SYS_poll, SYS_ppoll});
-#else
-    WaitUntilBlockedIn(thread, {SYS_ppoll});
-#endif
+    }
 }
 
 BackgroundRecv::BackgroundRecv(OrnUtil::CComm& channel, unsigned int n, char* data)
@@ -332,7 +235,11 @@ BackgroundRecv::~BackgroundRecv() {
 void BackgroundRecv::WaitUntilBlocked() {
     while (m_Tid.load() == 0)
         std::this_thread::yield();
-    WaitUntilPolling(m_Tid.load());
+#ifdef SYS_poll
+    WaitUntilBlockedIn(m_Tid.load(), {SYS_poll, SYS_ppoll});
+#else
+    WaitUntilBlockedIn(m_Tid.load(), {SYS_ppoll});
+#endif
 }
 
 bool BackgroundRecv::Wait() {

@@ -1,5 +1,5 @@
 // What the suites share: scratch folders, environment changes that are undone, captured log
-// streams, and child processes on pipes.
+// streams, programs run to their end, a loopback listener and receives run in a thread.
 #pragma once
 
 #include <OrnUtil/Comm.h>
@@ -57,7 +57,6 @@ public:
     ~CapturedLog();
     std::string Text() const;
     std::vector<std::string> Lines() const;
-    FILE* Stream() const { return m_File; }
 
 private:
     TLogSubSys m_SubSys;
@@ -67,14 +66,11 @@ private:
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
-
-// Path of a helper program built beside the suites, or of a tool.
-// Writes all of `bytes` to a descriptor, going on after partial writes; a failed write fails the
-// test.
+// Writes all of `bytes` to a descriptor, going on after partial writes; a failed write throws.
 void WriteAll(int fd, const std::string& bytes);
 
+// Path of a helper program built beside the suites.
 std::string HelperPath(const std::string& name);
-std::string ToolPath(const std::string& name);
 
 struct RunResult {
     int exitCode = -1;
@@ -82,33 +78,11 @@ struct RunResult {
     std::string err;
 };
 
-// Runs one of the project's tools with `args`, as Run does.
-RunResult RunTool(const std::string& name, std::vector<std::string> args);
-
 // Runs a program to its end with the given arguments (argv[0] included) and returns its exit code
 // and both output streams; the environment is the test's own.
 RunResult Run(const std::vector<std::string>& argv);
-
-// A child process whose standard input and output are pipes, talked to line by line.
-class Child {
-public:
-    explicit Child(const std::vector<std::string>& argv);
-    ~Child();
-    void Send(const std::string& line);
-    // The next line the child wrote, without its newline; empty at end of file.
-    std::string Receive();
-    // Closes the child's input and returns its exit code.
-    int Wait();
-    // The raw pipes, for talking to the child in bytes rather than lines: the one the child reads
-    // and the one it writes.
-    int InputFd() const { return fileno(m_In); }
-    int OutputFd() const { return fileno(m_Out); }
-
-private:
-    pid_t m_Pid = -1;
-    FILE* m_In = nullptr;
-    FILE* m_Out = nullptr;
-};
+// Runs one of the project's tools with `args`, as Run does.
+RunResult RunTool(const std::string& name, std::vector<std::string> args);
 
 // A TCP listener on 127.0.0.1 at a port the system chose, closed at the end of scope: the one
 // way the suites make a loopback server.
@@ -121,10 +95,6 @@ public:
     uint16_t Port() const { return m_Port; }
     // The next connection, waited for; the caller closes it.
     int Accept();
-    // A client socket connected to this server (accept its other end with Accept).
-    int Connect() const;
-    // True when a connection is waiting to be accepted; does not wait.
-    bool HasPending() const;
 
 private:
     int m_Fd = -1;
@@ -136,7 +106,7 @@ class BackgroundRecv {
 public:
     BackgroundRecv(OrnUtil::CComm& channel, unsigned int n, char* data);
     ~BackgroundRecv();
-    // Waits until the receive blocks in its wait for input.
+    // Waits until the receive sleeps in its wait for input.
     void WaitUntilBlocked();
     // The receive's result, once it has ended.
     bool Wait();
@@ -147,10 +117,11 @@ private:
     std::thread m_Thread;
 };
 
+// How many descriptors the process has open.
+size_t OpenDescriptors();
+
 // Waits until the thread (a kernel thread id, as gettid gives it) sleeps in one of the given
 // system calls (SYS_write, ...), for tests that must act while another thread is blocked.
 void WaitUntilBlockedIn(pid_t thread, std::initializer_list<long> calls);
-// The same for the wait of a receive: poll, or ppoll where there is no poll.
-void WaitUntilPolling(pid_t thread);
 
 } // namespace testing_support
