@@ -1,19 +1,14 @@
 // Arbitrary sequences of puts, gets, in-place work, clears and copies on a small buffer, checked
 // against a plain model of its storage and cursors.
+#include "FuzzSupport.h"
+
 #include <OrnUtil/Comm.h>
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <vector>
 
 namespace {
-
-void Check(bool condition) {
-    if (!condition)
-        std::abort();
-}
 
 struct Model {
     std::vector<unsigned char> storage;
@@ -24,7 +19,8 @@ struct Model {
 
 class Input {
 public:
-    Input(const uint8_t* data, size_t size) : m_Data(data), m_Size(size) {}
+    explicit Input(const std::string& bytes)
+        : m_Data(reinterpret_cast<const uint8_t*>(bytes.data())), m_Size(bytes.size()) {}
     bool Empty() const { return m_At >= m_Size; }
     uint8_t Byte() { return m_At < m_Size ? m_Data[m_At++] : 0; }
     // Counts run from -32 to 95, so that negative counts come up as well.
@@ -45,8 +41,10 @@ uint64_t ModelValue(const Model& model, int32_t bytes) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    Input input(data, size);
+using fuzz::Require;
+
+FUZZ_TARGET(data) {
+    Input input(data);
     const int capacity = input.Byte();
     auto buffer = std::make_unique<OrnUtil::BinBuffer>(capacity);
     Model model;
@@ -91,22 +89,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 buffer->ResvN(count);
                 break;
             case 6:
-                Check(static_cast<uint64_t>(buffer->GetC()) == ModelValue(model, 1));
+                Require(static_cast<uint64_t>(buffer->GetC()) == ModelValue(model, 1));
                 break;
             case 7:
-                Check(static_cast<uint64_t>(buffer->GetS()) == ModelValue(model, 2));
+                Require(static_cast<uint64_t>(buffer->GetS()) == ModelValue(model, 2));
                 break;
             case 8:
-                Check(static_cast<uint64_t>(buffer->GetL()) == ModelValue(model, 4));
+                Require(static_cast<uint64_t>(buffer->GetL()) == ModelValue(model, 4));
                 break;
             case 9:
-                Check(static_cast<uint64_t>(buffer->GetLL()) == ModelValue(model, 8));
+                Require(static_cast<uint64_t>(buffer->GetLL()) == ModelValue(model, 8));
                 break;
             case 10: {
                 char out[128];
                 buffer->GetN(out, count);
-                Check(count == 0 || std::memcmp(out, model.storage.data() + model.read,
-                                                static_cast<size_t>(count)) == 0);
+                Require(count == 0 || std::memcmp(out, model.storage.data() + model.read,
+                                                  static_cast<size_t>(count)) == 0);
                 break;
             }
             case 11:
@@ -135,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 }
                 break;
             }
-            Check(fits);
+            Require(fits);
             if (isPut && operation < 4) {
                 for (int32_t i = 0; i < needed; ++i)
                     model.storage[static_cast<size_t>(model.write + i)] =
@@ -148,10 +146,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             else if (operation >= 6 && operation < 12)
                 model.read += needed;
         } catch (const std::overflow_error& error) {
-            Check(!fits && std::strcmp(error.what(), "Buffer Full") == 0);
+            Require(!fits && std::strcmp(error.what(), "Buffer Full") == 0);
             model.write = model.read = 0;
         }
-        Check(buffer->InAvail() == model.Room() && buffer->OutAvail() == model.Readable());
+        Require(buffer->InAvail() == model.Room() && buffer->OutAvail() == model.Readable());
     }
-    return 0;
 }

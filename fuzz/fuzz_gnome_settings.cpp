@@ -1,63 +1,49 @@
 // Arbitrary bytes as GNOME proxy keys: a mode byte, four 32-bit ports, then newline-separated
 // texts (PAC URL, http, https, ftp and socks hosts, then the ignore-hosts entries). Whatever they
 // hold, the lists handed on must stay well-formed.
+#include "FuzzSupport.h"
 #include "proxy/GnomeProxyMapping.h"
 
 #include <algorithm>
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
 using namespace OrnUtil::proxy;
+using fuzz::Require;
+using OrnUtil::internal::SplitList;
 
 namespace {
 
-std::vector<std::string> Split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + 1)
-        parts.push_back(text.substr(start, end - start));
-    parts.push_back(text.substr(start));
-    return parts;
-}
-
 void CheckProxyList(const std::string& list) {
-    for (const std::string& entry : Split(list, ';')) {
+    for (const std::string& entry : SplitList(list)) {
         const size_t equals = entry.find('=');
-        if (equals == std::string::npos)
-            std::abort();
+        Require(equals != std::string::npos);
         const std::string scheme = entry.substr(0, equals);
-        if (scheme != "http" && scheme != "https" && scheme != "ftp" && scheme != "socks")
-            std::abort();
+        Require(scheme == "http" || scheme == "https" || scheme == "ftp" || scheme == "socks");
         const std::string value = entry.substr(equals + 1);
         const size_t colon = value.find(':');
         const std::string host = value.substr(0, colon);
-        if (host.empty() || host.find_first_of("=/:@ \t\r\n") != std::string::npos)
-            std::abort();
+        Require(!host.empty() && host.find_first_of("=/:@ \t\r\n") == std::string::npos);
         if (colon != std::string::npos) {
             const std::string port = value.substr(colon + 1);
-            if (port.empty() || port.size() > 5 ||
-                port.find_first_not_of("0123456789") != std::string::npos ||
-                std::atol(port.c_str()) < 1 || std::atol(port.c_str()) > 65535)
-                std::abort();
+            Require(OrnUtil::internal::IsDigits(port, 5) && std::atol(port.c_str()) >= 1 &&
+                    std::atol(port.c_str()) <= 65535);
         }
     }
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 17)
-        return 0;
+FUZZ_TARGET(input) {
+    if (input.size() < 17)
+        return;
+    const auto* head = reinterpret_cast<const uint8_t*>(input.data());
     static const char* const MODES[] = {"auto", "manual", "none"};
     GnomeProxyValues values;
-    std::vector<std::string> lines =
-        Split(std::string(reinterpret_cast<const char*>(data) + 17, size - 17), '\n');
-    values.mode = data[0] < 3 ? MODES[data[0]] : lines[0];
+    std::vector<std::string> lines = SplitList(input.substr(17), '\n');
+    values.mode = head[0] < 3 ? MODES[head[0]] : lines[0];
     int32_t ports[4];
-    std::memcpy(ports, data + 1, sizeof ports);
+    std::memcpy(ports, head + 1, sizeof ports);
     GnomeProxyHost* hosts[] = {&values.http, &values.https, &values.ftp, &values.socks};
     lines.resize(std::max<size_t>(lines.size(), 5));
     values.autoconfigUrl = lines[0];
@@ -67,31 +53,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const auto settings = MapGnomeProxySettings(values);
     if (values.mode != "auto" && values.mode != "manual") {
-        if (settings)
-            std::abort();
-        return 0;
+        Require(!settings);
+        return;
     }
     if (!settings || !settings->Any()) {
-        if (values.mode == "auto")
-            std::abort();
-        return 0;
+        Require(values.mode != "auto");
+        return;
     }
     if (values.mode == "auto") {
-        if (settings->autoDetect == settings->pacUrl.has_value() || settings->proxyList ||
-            settings->bypassList)
-            std::abort();
-        return 0;
+        Require(settings->autoDetect != settings->pacUrl.has_value() && !settings->proxyList &&
+                !settings->bypassList);
+        return;
     }
-    if (settings->autoDetect || settings->pacUrl || !settings->proxyList)
-        std::abort();
+    Require(!settings->autoDetect && !settings->pacUrl && settings->proxyList);
     CheckProxyList(*settings->proxyList);
     if (settings->bypassList) {
-        const std::vector<std::string> rules = Split(*settings->bypassList, ';');
-        if (rules.size() > 128 * values.ignoreHosts.size())
-            std::abort();
+        const std::vector<std::string> rules = SplitList(*settings->bypassList);
+        Require(rules.size() <= 128 * values.ignoreHosts.size());
         for (const std::string& rule : rules)
-            if (rule.empty() || rule.find_first_of(" \t\r\n/") != std::string::npos)
-                std::abort();
+            Require(!rule.empty() && rule.find_first_of(" \t\r\n/") == std::string::npos);
     }
-    return 0;
 }

@@ -5,13 +5,8 @@
 #include "proxy/ManualProxyConfig.h"
 #include "proxy/ProxyEnvironment.h"
 
-#include <OrnUtil/Log.h>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <iterator>
 #include <map>
-#include <string>
 
 namespace {
 
@@ -28,39 +23,28 @@ const char* Lookup(const char* name) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    SilenceLog();
-    const std::string text(reinterpret_cast<const char*>(data), size);
+using fuzz::Require;
+
+FUZZ_TARGET(input) {
     g_Variables.clear();
-    size_t start = 0;
-    for (const char* name : NAMES) {
-        if (start > text.size())
-            break;
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string value = text.substr(start, end - start);
-        if (value != "!")
-            g_Variables[name] = value;
-        start = end + 1;
-    }
+    const auto values = fuzz::Fields<std::size(NAMES)>(input, '\n');
+    for (size_t i = 0; i < values.size(); ++i)
+        if (values[i] != "!")
+            g_Variables[NAMES[i]] = values[i];
 
     using namespace OrnUtil::proxy;
     ProxySettings settings;
     const bool configured = ProxySettingsFromEnvironment(&Lookup, settings);
-    if (configured != (settings.autoDetect || settings.pacUrl || settings.proxyList))
-        std::abort();
-    if (settings.proxyList && (settings.proxyList->empty() ||
-                               settings.proxyList->find_first_of(" ,\t") != std::string::npos))
-        std::abort();
+    Require(configured == (settings.autoDetect || settings.pacUrl || settings.proxyList));
+    if (settings.proxyList)
+        Require(!settings.proxyList->empty() &&
+                settings.proxyList->find_first_of(" ,\t") == std::string::npos);
     for (const auto& variable : g_Variables)
         if (const auto proxy = ProxyFromEnvironmentValue(variable.second))
-            if (proxy->empty() || proxy->find_first_of(";=, \t/@") != std::string::npos)
-                std::abort();
+            Require(!proxy->empty() && proxy->find_first_of(";=, \t/@") == std::string::npos);
 
     ManualProxyConfig manual;
     manual.Update(settings.proxyList.value_or(""), settings.bypassList.value_or(""));
     manual.FindProxy("http://www.example.corp:8080/x");
     manual.FindProxy("https://intranet/");
-    return 0;
 }

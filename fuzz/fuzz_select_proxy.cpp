@@ -5,46 +5,33 @@
 #include "ScriptedProxyPlatform.h"
 #include "proxy/WinAutoProxy.h"
 
-#include <OrnUtil/Log.h>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <set>
-#include <string>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    SilenceLog();
-    const std::string text(reinterpret_cast<const char*>(data), size);
-    const size_t newline = text.find('\n');
-    const std::string tags = newline == std::string::npos ? std::string() : text.substr(0, newline);
-    const std::string answer = newline == std::string::npos ? text : text.substr(newline + 1);
+using fuzz::Require;
+
+FUZZ_TARGET(input) {
+    const bool tagged = input.find('\n') != std::string::npos;
+    const auto [tags, rest] = fuzz::Fields<2>(input, '\n');
+    const std::string& answer = tagged ? rest : tags;
 
     auto script = std::make_unique<testing_support::ScriptedProxyPlatform>();
     script->settings.pacUrl = "http://config.invalid/proxy.pac";
     script->scriptAnswers = {testing_support::ScriptedProxyPlatform::List(answer)};
     WinAutoProxy resolver(std::move(script));
     std::set<std::string> failed;
-    for (size_t start = 0; start <= tags.size();) {
-        size_t end = tags.find(',', start);
-        if (end == std::string::npos)
-            end = tags.size();
-        failed.insert(tags.substr(start, end - start));
-        resolver.ProxyFailure(tags.substr(start, end - start));
-        start = end + 1;
+    for (const std::string& proxy : OrnUtil::internal::SplitList(tagged ? tags : "", ',')) {
+        failed.insert(proxy);
+        resolver.ProxyFailure(proxy);
     }
 
     std::string proxy;
     const bool decided = resolver.GetProxyForUrl("http://host.example/", proxy);
-    if (decided && !proxy.empty() &&
-        (failed.count(proxy) != 0 || answer.find(proxy) == std::string::npos))
-        std::abort();
-    if (answer.empty() && decided)
-        std::abort();
+    if (decided && !proxy.empty())
+        Require(failed.count(proxy) == 0 && answer.find(proxy) != std::string::npos);
+    Require(!answer.empty() || !decided);
     resolver.ClearProxyFailures();
     if (decided && !proxy.empty()) {
         std::string again;
-        if (!resolver.GetProxyForUrl("http://host.example/", again) || again.empty())
-            std::abort();
+        Require(resolver.GetProxyForUrl("http://host.example/", again) && !again.empty());
     }
-    return 0;
 }
