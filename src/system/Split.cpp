@@ -1,6 +1,4 @@
 #include "internal/Text.h"
-#include "platform/Environment.h"
-#include "platform/Files.h"
 
 #include <OrnUtil/System.h>
 #include <cstring>
@@ -63,44 +61,6 @@ bool SplitURL(const std::string& url, std::string& scheme, std::string& host, st
     // A drive letter (file:///C:/dir/f.txt) belongs to the path, not to a host.
     if (!path.empty() && path.find(':') != std::string::npos)
         host.clear();
-    return true;
-}
-
-std::string ExpandEnvStrings(const std::string& text) {
-    const std::string input(text.c_str());
-    std::string result;
-    std::string value;
-    size_t at = 0;
-    while (at < input.size()) {
-        const size_t open = input.find('%', at);
-        const size_t close = open == std::string::npos ? open : input.find('%', open + 1);
-        if (close == std::string::npos) {
-            result.append(input, at, std::string::npos);
-            break;
-        }
-        result.append(input, at, open - at);
-        if (platform::GetVariable(input.substr(open + 1, close - open - 1), value))
-            result += value;
-        else
-            result.append(input, open, close + 1 - open);
-        at = close + 1;
-    }
-    return result;
-}
-
-bool MakeDirectory(const std::string& path) {
-    const std::vector<std::string> components = SplitString(path, std::set<char>{'/', '\\'});
-    // An empty first component is the root of an absolute path; later ones are doubled separators.
-    std::string made;
-    for (size_t i = 0; i < components.size(); ++i) {
-        if (components[i].empty())
-            continue;
-        if (i > 0)
-            made += '/';
-        made += components[i];
-        if (!platform::MakeOneDirectory(made))
-            return false;
-    }
     return true;
 }
 

@@ -1,0 +1,23 @@
+#include "platform/Files.h"
+
+#include <OrnUtil/System.h>
+
+namespace OrnUtil {
+
+bool MakeDirectory(const std::string& path) {
+    const std::vector<std::string> components = SplitString(path, std::set<char>{'/', '\\'});
+    // An empty first component is the root of an absolute path; later ones are doubled separators.
+    std::string made;
+    for (size_t i = 0; i < components.size(); ++i) {
+        if (components[i].empty())
+            continue;
+        if (i > 0)
+            made += '/';
+        made += components[i];
+        if (!platform::MakeOneDirectory(made))
+            return false;
+    }
+    return true;
+}
+
+} // namespace OrnUtil
