@@ -1,10 +1,8 @@
 // Arbitrary bytes as a child's command line; and arguments quoted as a Windows caller quotes them
 // must come back from the splitter exactly.
+#include "FuzzSupport.h"
 #include "system/CommandLine.h"
 
-#include <cstdint>
-#include <cstdlib>
-#include <string>
 #include <vector>
 
 namespace {
@@ -30,24 +28,15 @@ std::string Quote(const std::string& argument) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string text(reinterpret_cast<const char*>(data), size);
-    const std::vector<std::string> raw = OrnUtil::SplitCommandLine(text);
-    if (raw.empty() != text.empty())
-        std::abort();
+FUZZ_TARGET(input) {
+    fuzz::Require(OrnUtil::SplitCommandLine(input).empty() == input.empty());
 
     // The input read as arguments separated by NUL bytes.
     std::vector<std::string> arguments{"prog"};
     std::string line = "prog";
-    for (size_t start = 0; start <= size;) {
-        size_t end = text.find('\0', start);
-        if (end == std::string::npos)
-            end = size;
-        arguments.push_back(text.substr(start, end - start));
-        line += " " + Quote(arguments.back());
-        start = end + 1;
+    for (const std::string& argument : OrnUtil::internal::SplitList(input, '\0')) {
+        arguments.push_back(argument);
+        line += " " + Quote(argument);
     }
-    if (OrnUtil::SplitCommandLine(line) != arguments)
-        std::abort();
-    return 0;
+    fuzz::Require(OrnUtil::SplitCommandLine(line) == arguments);
 }

@@ -1,12 +1,11 @@
 // Arbitrary patterns and times into both formatters. Their shortcut for the classic locale must
 // write what the time_put facet writes (the facet runs when the global locale is not the classic
 // one, here one with the same facets), and times without a date must give an empty text.
+#include "FuzzSupport.h"
+
 #include <OrnUtil/Text.h>
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <locale>
-#include <string>
 
 namespace {
 
@@ -22,15 +21,15 @@ std::string FormatAll(const std::string& pattern, const std::string& quoted, int
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 9)
-        return 0;
+FUZZ_TARGET(input) {
+    if (input.size() < 9)
+        return;
     int64_t t = 0;
-    std::memcpy(&t, data, sizeof t);
+    std::memcpy(&t, input.data(), sizeof t);
     // Most inputs land in the range that has dates; the rest probe its edges and beyond.
-    if ((data[8] & 1) != 0)
+    if ((input[8] & 1) != 0)
         t = static_cast<int64_t>(static_cast<uint64_t>(t) % static_cast<uint64_t>(LATEST + 2));
-    const std::string pattern(reinterpret_cast<const char*>(data) + 9, size - 9);
+    const std::string pattern = input.substr(9);
     std::string quoted = "'";
     for (const char c : pattern)
         quoted += c == '\'' ? std::string("''") : std::string(1, c);
@@ -38,15 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const std::string classic = FormatAll(pattern, quoted, t);
     if (t < 0 || t > LATEST) {
-        if (classic != "\n\n")
-            std::abort();
-        return 0;
+        fuzz::Require(classic == "\n\n");
+        return;
     }
     static const std::locale viaFacet(std::locale::classic(), new std::time_put<char>);
     std::locale::global(viaFacet);
     const std::string facet = FormatAll(pattern, quoted, t);
     std::locale::global(std::locale::classic());
-    if (facet != classic)
-        std::abort();
-    return 0;
+    fuzz::Require(facet == classic);
 }
