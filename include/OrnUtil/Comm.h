@@ -310,7 +310,8 @@ public:
     /// Opens a socket, applies the recorded options newest first, connects, then sets
     /// TCP_NODELAY. False (with an ERROR line) when the options or the connection fail.
     bool Connect() override;
-    /// Shuts the socket down and closes it; false when the channel was not connected.
+    /// Ends a receive waiting in another thread and closes the socket (the connection ends once
+    /// no copy holds it either); false when the channel was not connected.
     bool Disconnect() override;
     /// Sends all `n` bytes; false when not connected or on an error ("WSASend: " and the errno).
     bool Send(unsigned int n, const char* data) override;
@@ -327,7 +328,7 @@ public:
 protected:
     /// Nothing to start on this platform: sets WsaErr to 0. True.
     bool InitWS2();
-    /// Shuts the socket down in both directions and closes it. True.
+    /// Closes this object's descriptor of the socket; a copy's stays open. True.
     bool CloseSocket();
 
     static int32_t WsaErr; ///< 0: this platform has no socket layer to start
