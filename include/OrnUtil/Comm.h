@@ -358,6 +358,10 @@ public:
     /// True with the payload and a NUL byte in the buffer; true with "{}" and a NUL byte for a
     /// message too long for the buffer or broken off in its payload (its bytes are drained). False
     /// when the length itself cannot be received, the buffer then left as it was.
+    ///
+    /// A CancelRecv ends a receive that waits for the length with false. Once the length is in,
+    /// a CancelRecv breaks the payload off and the drain waits for the rest of the announced
+    /// bytes; a second CancelRecv, Disconnect or the peer closing ends it, with true and "{}".
     virtual bool Recv();
 
 private:
@@ -367,7 +371,9 @@ private:
     std::shared_ptr<OrnUtil::CComm> m_Comm;
 };
 
-/// Collects a message in its 64000-byte buffer and sends it with its length prefix.
+/// Collects a message in its 64000-byte buffer and sends it with its length prefix. The prefix
+/// and the payload are two sends, so messages sent from several threads on one channel
+/// interleave: one sender at a time per channel, or a lock around Send().
 ///
 ///     CCommBufBinOut out(channel);
 ///     out.PutN("hello", 5);
