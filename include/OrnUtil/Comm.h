@@ -183,7 +183,7 @@ public:
     /// The copy is connected when the original is, with its own cancel signal and its own
     /// duplicate of the output descriptor, so that each object closes only what it holds.
     CComm(const CComm& other);
-    /// Disconnects a connected channel.
+    /// Disconnects a connected channel. A copy closes its duplicate also when it is not connected.
     virtual ~CComm();
 
     /// Creates the cancel signal and marks the channel connected; true also when it already was.
