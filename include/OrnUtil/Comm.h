@@ -117,7 +117,10 @@ private:
             reinterpret_cast<uintptr_t>(m_WritePtr))
             Overflow();
     }
-    [[noreturn]] void Overflow() {
+    // Inlined even where the compiler finds it cold: called out of line it would take the
+    // object's address, and every cursor would have to be in memory at every check. Inline, the
+    // compiler sees that both cursors are overwritten before the throw.
+    [[noreturn]] __attribute__((always_inline)) void Overflow() {
         Clear();
         ThrowFull();
     }
