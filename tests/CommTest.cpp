@@ -13,6 +13,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#ifndef SYS_poll
+#define SYS_poll SYS_ppoll // architectures that have only the newer call
+#endif
+
 using OrnUtil::BinBuffer;
 using OrnUtil::CComm;
 using OrnUtil::CCommFd;
@@ -175,6 +179,13 @@ TEST(CommChannel, CopiesNeverCloseWhatTheOtherHolds) {
     CCommFd target(in, out);
     target = copy;
     EXPECT_FALSE(target.Connected || target.FdOut() != static_cast<unsigned>(out));
+    OrnUtil::CCommSTDOUT output;
+    const size_t open = OpenDescriptors();
+    for (int copies = 0; copies < 20; ++copies) {
+        CCommFd{target};
+        OrnUtil::CCommSTDOUT{output};
+    }
+    EXPECT_EQ(OpenDescriptors(), open) << "an idle copy closes its duplicate";
     for (int fd : {other, in, out})
         close(fd);
 }
@@ -245,6 +256,32 @@ TEST(Framing, ASecondProcessAnswersOnItsStandardStreams) {
     close(err);
 }
 
+// The drain of a payload cut short stops at the first receive that fails, and after a disconnect
+// every receive fails: a disconnect that wakes the payload's receive ends the drain too.
+TEST(Framing, DisconnectEndsAReceiveAlsoWhenItGoesOnToDrain) {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const auto [in, out] = Pipe();
+        auto channel = std::make_shared<CCommFd>(in, -1);
+        ASSERT_TRUE(channel->Connect());
+        WriteAll(out, Frame(16, "abc"));
+        CCommBufBinIn receiver(channel);
+        std::atomic<pid_t> tid{0};
+        bool received = false;
+        std::thread receiving([&] {
+            tid = gettid();
+            received = receiver.Recv();
+        });
+        while (tid.load() == 0)
+            std::this_thread::yield();
+        WaitUntilBlockedIn(tid, {SYS_poll, SYS_ppoll});
+        EXPECT_TRUE(channel->Disconnect());
+        receiving.join();
+        EXPECT_TRUE(received && Readable(receiver) == std::string("{}", 3));
+        close(in);
+        close(out);
+    }
+}
+
 class TcpChannel : public testing::Test {
 protected:
     LoopbackServer m_Server;
@@ -280,6 +317,22 @@ TEST_F(TcpChannel, CancelOrDisconnectEndsAReceiveOnEveryKindOfChannel) {
         EXPECT_TRUE(channel->CancelRecv()) << "true even without a signal to raise";
         close(writer);
     }
+}
+
+TEST_F(TcpChannel, ACopyEndsOnlyItsOwnHoldOnTheConnection) {
+    auto [channel, peer] = ConnectedPair();
+    char text[2];
+    {
+        CInspectedTCP copy(*channel);
+        BackgroundRecv blocked(copy, 2, text);
+        blocked.WaitUntilBlocked();
+        EXPECT_TRUE(copy.Disconnect() && !blocked.Wait());
+        CInspectedTCP{*channel};
+    }
+    WriteAll(peer, "ok");
+    EXPECT_TRUE(channel->Connected && channel->Send(2, "hi") && channel->Recv(2, text));
+    EXPECT_TRUE(read(peer, text, 2) == 2 && std::string(text, 2) == "hi");
+    close(peer);
 }
 
 TEST_F(TcpChannel, EveryConnectionHasNoDelayAndTheOptionsSetBeforeConnectNewestFirst) {

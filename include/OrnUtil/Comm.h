@@ -117,7 +117,10 @@ private:
             reinterpret_cast<uintptr_t>(m_WritePtr))
             Overflow();
     }
-    [[noreturn]] void Overflow() {
+    // Inlined even where the compiler finds it cold: called out of line it would take the
+    // object's address, and every cursor would have to be in memory at every check. Inline, the
+    // compiler sees that both cursors are overwritten before the throw.
+    [[noreturn]] __attribute__((always_inline)) void Overflow() {
         Clear();
         ThrowFull();
     }
@@ -183,7 +186,7 @@ public:
     /// The copy is connected when the original is, with its own cancel signal and its own
     /// duplicate of the output descriptor, so that each object closes only what it holds.
     CComm(const CComm& other);
-    /// Disconnects a connected channel.
+    /// Disconnects a connected channel. A copy closes its duplicate also when it is not connected.
     virtual ~CComm();
 
     /// Creates the cancel signal and marks the channel connected; true also when it already was.
@@ -310,7 +313,8 @@ public:
     /// Opens a socket, applies the recorded options newest first, connects, then sets
     /// TCP_NODELAY. False (with an ERROR line) when the options or the connection fail.
     bool Connect() override;
-    /// Shuts the socket down and closes it; false when the channel was not connected.
+    /// Ends a receive waiting in another thread and closes the socket (the connection ends once
+    /// no copy holds it either); false when the channel was not connected.
     bool Disconnect() override;
     /// Sends all `n` bytes; false when not connected or on an error ("WSASend: " and the errno).
     bool Send(unsigned int n, const char* data) override;
@@ -327,7 +331,7 @@ public:
 protected:
     /// Nothing to start on this platform: sets WsaErr to 0. True.
     bool InitWS2();
-    /// Shuts the socket down in both directions and closes it. True.
+    /// Closes this object's descriptor of the socket; a copy's stays open. True.
     bool CloseSocket();
 
     static int32_t WsaErr; ///< 0: this platform has no socket layer to start
@@ -357,6 +361,10 @@ public:
     /// True with the payload and a NUL byte in the buffer; true with "{}" and a NUL byte for a
     /// message too long for the buffer or broken off in its payload (its bytes are drained). False
     /// when the length itself cannot be received, the buffer then left as it was.
+    ///
+    /// A CancelRecv ends a receive that waits for the length with false. Once the length is in,
+    /// a CancelRecv breaks the payload off and the drain waits for the rest of the announced
+    /// bytes; a second CancelRecv, Disconnect or the peer closing ends it, with true and "{}".
     virtual bool Recv();
 
 private:
@@ -366,7 +374,9 @@ private:
     std::shared_ptr<OrnUtil::CComm> m_Comm;
 };
 
-/// Collects a message in its 64000-byte buffer and sends it with its length prefix.
+/// Collects a message in its 64000-byte buffer and sends it with its length prefix. The prefix
+/// and the payload are two sends, so messages sent from several threads on one channel
+/// interleave: one sender at a time per channel, or a lock around Send().
 ///
 ///     CCommBufBinOut out(channel);
 ///     out.PutN("hello", 5);

@@ -37,17 +37,21 @@ void CancelGate::Close() {
 
 void CancelGate::DrainLocked(std::unique_lock<std::mutex>& lock) {
     // Each raise ends one waiting receive; a receive that finishes with its data, or a raise that
-    // leaves, leaves a raise pending, which is harmless on a signal about to close.
+    // leaves, leaves a raise pending, which is harmless on a signal about to close. Nobody may
+    // come in meanwhile: a receive that a raise ended may go straight on to the next (a framed
+    // receive draining its payload does), and would wait on a raise already consumed.
+    m_Draining = true;
     while (m_Signal >= 0 && m_Users > 0) {
         const int users = m_Users;
         platform::RaiseCancelSignal(m_Signal);
         m_Idle.wait(lock, [this, users] { return m_Users < users; });
     }
+    m_Draining = false;
 }
 
 CancelGate::Pass::Pass(CancelGate& gate) : m_Gate(gate) {
     std::lock_guard<std::mutex> lock(m_Gate.m_Mutex);
-    m_Signal = m_Gate.m_Signal;
+    m_Signal = m_Gate.m_Draining ? -1 : m_Gate.m_Signal;
     if (m_Signal >= 0)
         ++m_Gate.m_Users;
 }

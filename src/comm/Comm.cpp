@@ -34,16 +34,19 @@ CComm::CComm(const CComm& other)
       m_CancelSem(std::make_unique<internal::CancelGate>()) {
     if (other.m_FdIn == other.m_FdOut)
         m_FdIn = m_FdOut;
+    m_CancelSem->HoldOutput();
     if (m_Connected && !m_CancelSem->Open())
         m_Connected = false;
 }
 
 CComm::~CComm() {
-    if (!m_Connected)
+    if (m_Connected) {
+        CComm::CancelRecv();
+        m_CancelSem->Close();
+        m_Connected = false;
+    } else if (!m_CancelSem->HoldsOutput()) {
         return;
-    CComm::CancelRecv();
-    m_CancelSem->Close();
-    m_Connected = false;
+    }
     if (m_FdOut != NONE) {
         platform::CloseDescriptor(AsFd(m_FdOut));
         m_FdOut = NONE;

@@ -85,21 +85,19 @@ bool CCommTCP::Connect() {
 
 bool CCommTCP::Disconnect() {
     ORN_LOG(DEBUG, "OrnUtil::CCommTCP::Disconnect") << "";
-    // The shutdown wakes a receive waiting in another thread; the socket is closed only once that
-    // receive has left with the cancel signal, so that it never reads a descriptor number that is
-    // being reused. Without the signal the base's cancel has nothing left to raise.
-    if (m_FdIn != NONE)
-        platform::ShutdownSocket(AsFd(m_FdIn));
+    // The cancel signal wakes a receive waiting in another thread; the socket is closed only once
+    // that receive has left, so that it never reads a descriptor number that is being reused.
+    // Without the signal the base's cancel has nothing left to raise.
     m_CancelSem->Close();
     CloseSocket();
     return CComm::Disconnect();
 }
 
+// No shutdown: it would act on the connection itself, which a copy's duplicate shares. The peer
+// sees the end when the last descriptor on the socket closes.
 bool CCommTCP::CloseSocket() {
-    if (m_FdIn != NONE) {
-        platform::ShutdownSocket(AsFd(m_FdIn));
+    if (m_FdIn != NONE)
         platform::CloseSocket(AsFd(m_FdIn));
-    }
     m_FdIn = m_FdOut = NONE;
     return true;
 }
