@@ -136,10 +136,8 @@ TEST(Resolver, ARequestTriesAtMost32EntriesOfOneAnswer) {
         answer += "PROXY p" + std::to_string(entry) + ":99999;";
     r.script.scriptAnswers = {Script::List(answer + "DIRECT")};
     int attempts = 0;
-    for (std::string proxy = r.Lookup(); !proxy.empty() && proxy != "<none>"; proxy = r.Lookup()) {
+    for (std::string proxy; !(proxy = r.Lookup()).empty() && proxy != "<none>"; ++attempts)
         r.resolver.ProxyFailure(proxy);
-        ++attempts;
-    }
     EXPECT_EQ(std::pair(attempts, r.script.scriptLookups), std::pair(32, 1));
 }
 
