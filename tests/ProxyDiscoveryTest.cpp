@@ -165,7 +165,7 @@ TEST(PacScript, ErrorsAndOverrunsEndTheCallAndTheScriptServesOn) {
         function FindProxyForURLEx(url, host) {
             return host == 'fine' ? 'PROXY ' + url : FindProxyForURL(url, host);
         })js",
-                  4 << 20);
+                  2 << 20);
     // An allocation beyond the cap fails with a bare Error.
     const std::pair<std::string, std::string> cases[] = {{"loop", "RangeError: execution timeout"},
                                                          {"recurse", "RangeError"},
@@ -182,12 +182,12 @@ TEST(PacScript, ErrorsAndOverrunsEndTheCallAndTheScriptServesOn) {
 
 // Its threads, its lookups' among them, end with the script, even when a finalizer loops.
 TEST(PacScript, ItsThreadsEndWithItEvenWhenAFinalizerLoops) {
-    const auto threads = [] { return std::distance(directory_iterator("/proc/self/task"), {}); };
-    const auto before = threads();
+    std::thread([] {}).join(); // ThreadSanitizer starts a thread of its own with the first one
+    const auto before = std::distance(directory_iterator("/proc/self/task"), {});
     Script("var kept = {}; Duktape.fin(kept, function () { while (true) {} });"
            "function FindProxyForURL() { return dnsResolve('localhost'); }")
         .Ask();
-    EXPECT_EQ(threads(), before);
+    EXPECT_EQ(std::distance(directory_iterator("/proc/self/task"), {}), before);
 }
 
 // A thread stuck in a builtin keeps the library mapped when the application unloads it.
