@@ -87,22 +87,26 @@ TEST(Resolver, DiscoveryThenTheScriptThenTheManualSettingsDecide) {
 TEST(Resolver, FailuresOfScriptsAndProxiesAreRememberedUntilTheyExpireOrAreCleared) {
     Scripted r({true, PAC, "m:1", {}});
     r.script.discoveryAnswers = {Script::Error(LOGIN_FAILURE), Script::Error(AUTODETECTION_FAILED)};
-    r.script.scriptAnswers = {Script::Error(BAD_AUTO_PROXY_SCRIPT), Script::List("s:1")};
+    const ProxyAnswer bad = Script::Error(BAD_AUTO_PROXY_SCRIPT), s = Script::List("s:1");
+    r.script.scriptAnswers = {bad, s, bad, s};
     r.script.timeoutError = 87; // and yet the steps run
     std::string proxies;
-    for (const uint32_t tick : {0xFFFFFF00u, 0xFFFFFF00u + 1999, 0xFFFFFF00u + 2000}) {
-        r.script.tick = tick; // the hold-off spans the wrap of the tick count
+    for (const uint32_t tick :
+         {0u, 1999u, 2000u, 0xFFFFFF00u, 0xFFFFFF00u + 1999, 0xFFFFFF00u + 2000}) {
+        r.script.tick = tick; // from a failure at tick 0, and over the wrap of the tick count
         proxies += r.Lookup() + ";";
     }
-    EXPECT_EQ(proxies, "m:1;m:1;s:1;");
+    EXPECT_EQ(proxies, "m:1;m:1;s:1;m:1;m:1;s:1;");
     // Discovery by DHCP and DNS, retried with logon after a login failure; scripts with logon.
     const ProxyQuery &discovery = r.script.lastDiscovery, &script = r.script.lastScript;
     EXPECT_EQ(std::tuple(discovery.discoveryMethods, discovery.autoLogonIfChallenged,
                          script.scriptUrl, script.autoLogonIfChallenged),
               std::tuple(DISCOVER_BY_DHCP | DISCOVER_BY_DNS, true, PAC, true));
 
-    // Failed proxies are passed over, DIRECT deciding last, until a success or a clearing.
-    r.script.scriptAnswers = {Script::List("a:80;PROXY b:80;DIRECT")};
+    // A request fails over the entries of one answer, failed proxies passed over and DIRECT
+    // deciding last; the next request, after the clearing, runs the script again.
+    r.script.scriptAnswers = {Script::List("a:80;PROXY b:80;DIRECT"), bad, Script::List("s:2")};
+    EXPECT_EQ(r.Lookup(), "a:80");
     r.resolver.ProxyFailure("a:80");
     EXPECT_EQ(r.Lookup(), "b:80");
     r.resolver.ProxyFailure("b:80");
@@ -110,9 +114,7 @@ TEST(Resolver, FailuresOfScriptsAndProxiesAreRememberedUntilTheyExpireOrAreClear
     r.resolver.ProxySuccess("b:80");
     EXPECT_EQ(r.Lookup(), "b:80");
     r.resolver.ClearProxyFailures();
-    EXPECT_EQ(r.Lookup(), "a:80");
-
-    r.script.scriptAnswers = {Script::Error(BAD_AUTO_PROXY_SCRIPT), Script::List("s:2")};
+    EXPECT_EQ(r.Lookup(), "m:1");
     r.resolver.ProxyFailure("m:1");
     EXPECT_EQ(r.Lookup(), "<none>");
     EXPECT_TRUE(r.resolver.LookupAttempted() && r.resolver.IsPacFileFailed());
@@ -124,6 +126,19 @@ TEST(Resolver, FailuresOfScriptsAndProxiesAreRememberedUntilTheyExpireOrAreClear
     EXPECT_EQ(std::pair(r.script.sessionsClosed, r.script.discoveries), std::pair(1, 3));
     r.script.settings = {false, {}, "m:1", {}};
     EXPECT_EQ(r.Lookup(), "m:1") << "the failure tag is forgotten too";
+}
+
+// Thousands of unusable entries cost one run of the script and 32 attempts.
+TEST(Resolver, ARequestTriesAtMost32EntriesOfOneAnswer) {
+    Scripted r({false, PAC, {}, {}});
+    std::string answer;
+    for (int entry = 0; entry < 2000; ++entry)
+        answer += "PROXY p" + std::to_string(entry) + ":99999;";
+    r.script.scriptAnswers = {Script::List(answer + "DIRECT")};
+    int attempts = 0;
+    for (std::string proxy; !(proxy = r.Lookup()).empty() && proxy != "<none>"; ++attempts)
+        r.resolver.ProxyFailure(proxy);
+    EXPECT_EQ(std::pair(attempts, r.script.scriptLookups), std::pair(32, 1));
 }
 
 std::map<std::string, std::string> g_Variables;

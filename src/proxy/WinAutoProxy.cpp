@@ -35,7 +35,7 @@ bool WinAutoProxy::GetProxyForUrl(const std::string& url, std::string& proxy) {
     proxy.clear();
     m_LookupAttempted = true;
 
-    if (m_PacFailTime != 0 &&
+    if (m_PacFileFailed &&
         static_cast<uint32_t>(m_Platform->TickCount() - m_PacFailTime) >= PAC_HOLD_OFF_MS) {
         m_PacFailTime = 0;
         m_PacFileFailed = false;
@@ -49,16 +49,12 @@ bool WinAutoProxy::GetProxyForUrl(const std::string& url, std::string& proxy) {
     bool result = false;
     bool decided = false;
     if (!read || settings.autoDetect || settings.pacUrl) {
-        std::string discovered;
-        if (!m_hSession)
-            m_hSession = m_Platform->OpenSession(USER_AGENT);
-        if (m_hSession) {
-            if (!m_AutoDetectFailed && settings.autoDetect)
-                discovered = GetProxyByWpadAutoDiscovery(url);
-            if (discovered.empty() && !m_PacFileFailed && settings.pacUrl)
-                discovered = GetProxyFromPacFile(url, *settings.pacUrl);
+        const bool retry = m_FailedOver && url == m_AnswerUrl && !m_Answer.empty();
+        if (!retry) {
+            m_AnswerUrl = url;
+            m_Answer = RunAutomaticSteps(url, settings);
         }
-        const bool ok = SelectProxy(discovered, proxy);
+        const bool ok = SelectProxy(m_Answer, proxy);
         TraceFirstLookup(ok, "GetProxy reports OK and gives proxy:", proxy,
                          "GetProxy failed, falling back to manual settings");
         result = decided = ok;
@@ -81,6 +77,19 @@ bool WinAutoProxy::GetProxyForUrl(const std::string& url, std::string& proxy) {
 
     m_FirstLookup = false;
     return result;
+}
+
+std::string WinAutoProxy::RunAutomaticSteps(const std::string& url, const ProxySettings& settings) {
+    std::string discovered;
+    if (!m_hSession)
+        m_hSession = m_Platform->OpenSession(USER_AGENT);
+    if (m_hSession) {
+        if (!m_AutoDetectFailed && settings.autoDetect)
+            discovered = GetProxyByWpadAutoDiscovery(url);
+        if (discovered.empty() && !m_PacFileFailed && settings.pacUrl)
+            discovered = GetProxyFromPacFile(url, *settings.pacUrl);
+    }
+    return discovered;
 }
 
 void WinAutoProxy::TraceFirstLookup(bool ok, const char* okText, const std::string& proxy,
@@ -186,7 +195,7 @@ bool WinAutoProxy::SelectProxy(const std::string& discovered, std::string& proxy
     proxy.clear();
     bool direct = false;
     size_t start = 0;
-    while (start < discovered.size()) {
+    for (int entries = 0; start < discovered.size() && entries < MAX_ANSWER_ENTRIES; ++entries) {
         const size_t end = discovered.find(';', start);
         const std::string entry = discovered.substr(start, end - start);
         start = end == std::string::npos ? discovered.size() : end + 1;
@@ -234,10 +243,12 @@ void WinAutoProxy::ProxyFailure(const std::string& proxy) {
     std::lock_guard<std::mutex> lock(m_Mutex);
     ORN_LOG(DEBUG, "WinAutoProxy::ProxyFailure") << "Unable to use proxy " << proxy;
     m_ProxyTags[proxy] = ProxyFailed;
+    m_FailedOver = true;
 }
 
 void WinAutoProxy::ClearProxyFailures() {
     std::lock_guard<std::mutex> lock(m_Mutex);
+    ForgetAnswer();
     for (auto& tag : m_ProxyTags)
         if (tag.second == ProxyFailed)
             tag.second = ProxyUntagged;
@@ -261,6 +272,13 @@ void WinAutoProxy::Reset() {
     m_LookupAttempted = false;
     m_PacFailTime = 0;
     m_hSession.reset();
+    ForgetAnswer();
+}
+
+void WinAutoProxy::ForgetAnswer() {
+    m_FailedOver = false;
+    m_AnswerUrl.clear();
+    m_Answer.clear();
 }
 
 bool WinAutoProxy::LookupAttempted() {

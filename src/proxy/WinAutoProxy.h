@@ -63,13 +63,20 @@ public:
     bool IsPacFileFailed() override;
 
     static constexpr uint32_t PAC_HOLD_OFF_MS = 2000;
+    // A request fails over at most this many entries of an answer: a script that answers thousands
+    // of unusable proxies would otherwise hold one request for minutes.
+    static constexpr int MAX_ANSWER_ENTRIES = 32;
 
 private:
+    // Discovery, then the configured script: the proxy list of the first that answers, or "".
+    std::string RunAutomaticSteps(const std::string& url,
+                                  const OrnUtil::proxy::ProxySettings& settings);
     std::string GetProxyByWpadAutoDiscovery(const std::string& url);
     std::string GetProxyFromPacFile(const std::string& url, const std::string& pacUrl);
     bool SelectProxy(const std::string& discovered, std::string& proxy);
     bool IsProxyTaggedFailed(const std::string& proxy) const;
     bool IsFatalWinHttpProxyError(uint32_t error);
+    void ForgetAnswer();
     // Says on the first lookup only which way the proxy was decided.
     void TraceFirstLookup(bool ok, const char* okText, const std::string& proxy,
                           const char* failText);
@@ -85,4 +92,9 @@ private:
     uint32_t m_PacFailTime = 0;
     std::map<std::string, int> m_ProxyTags;
     ManualProxyConfig m_Manual;
+    // The last automatic answer and its URL. The lookups that follow a proxy failure reuse it, its
+    // failed entries skipped, until ClearProxyFailures ends the request: a request runs the
+    // automatic steps once, however many of its proxies fail.
+    std::string m_AnswerUrl, m_Answer;
+    bool m_FailedOver = false;
 };

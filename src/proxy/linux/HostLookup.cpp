@@ -1,5 +1,7 @@
 #include "proxy/linux/HostLookup.h"
 
+#include "proxy/linux/LibraryPin.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
@@ -17,8 +19,9 @@ namespace OrnUtil::proxy {
 
 namespace {
 
-// getaddrinfo cannot be given a deadline, so it runs on a thread of its own that may outlive the
-// caller's wait; the shared state keeps what it writes alive until it is done.
+// getaddrinfo cannot be given a deadline, so it runs on a thread of its own, joined when it answers
+// in time. One that overruns the caller's wait is left to finish, and keeps the library loaded;
+// the shared state keeps what it writes alive until it is done.
 struct Lookup {
     std::mutex lock;
     std::condition_variable done;
@@ -85,23 +88,29 @@ std::vector<std::string> ResolveHost(const std::string& host, AddressFamily fami
         return {};
     }
     auto lookup = std::make_shared<Lookup>();
-    std::thread([lookup, host, family] {
+    std::thread thread([lookup, host, family] {
         std::vector<std::string> addresses = Resolve(host, family);
         std::lock_guard<std::mutex> hold(lookup->lock);
         lookup->addresses = std::move(addresses);
         lookup->finished = true;
         running.fetch_sub(1);
         lookup->done.notify_all();
-    }).detach();
+    });
     std::unique_lock<std::mutex> hold(lookup->lock);
-    lookup->done.wait_for(hold, std::chrono::milliseconds(timeoutMs),
-                          [&] { return lookup->finished; });
-    return lookup->finished ? lookup->addresses : std::vector<std::string>{};
+    if (!lookup->done.wait_for(hold, std::chrono::milliseconds(timeoutMs),
+                               [&] { return lookup->finished; })) {
+        KeepLibraryLoaded();
+        thread.detach();
+        return {};
+    }
+    hold.unlock();
+    thread.join();
+    return lookup->addresses;
 }
 
 std::vector<std::string> LocalAddresses(AddressFamily family) {
+    std::vector<std::string> ranked[3]; // ordinary, link-local, loopback
     ifaddrs* interfaces = nullptr;
-    std::vector<std::string> addresses, loopback;
     if (getifaddrs(&interfaces) == 0) {
         for (const ifaddrs* entry = interfaces; entry != nullptr; entry = entry->ifa_next) {
             if (entry->ifa_addr == nullptr || (entry->ifa_flags & IFF_UP) == 0)
@@ -110,15 +119,18 @@ std::vector<std::string> LocalAddresses(AddressFamily family) {
             if (addressFamily != AF_INET &&
                 (family == AddressFamily::IPV4 || addressFamily != AF_INET6))
                 continue;
-            auto& list = (entry->ifa_flags & IFF_LOOPBACK) != 0 ? loopback : addresses;
-            AddOrdered(list, AddressText(entry->ifa_addr), addressFamily == AF_INET);
+            const std::string text = AddressText(entry->ifa_addr);
+            const int rank = (entry->ifa_flags & IFF_LOOPBACK) != 0                          ? 2
+                             : text.rfind("169.254.", 0) == 0 || text.rfind("fe80:", 0) == 0 ? 1
+                                                                                             : 0;
+            AddOrdered(ranked[rank], text, addressFamily == AF_INET);
         }
         freeifaddrs(interfaces);
     }
-    addresses.insert(addresses.end(), loopback.begin(), loopback.end());
-    if (addresses.empty())
-        addresses.push_back("127.0.0.1");
-    return addresses;
+    for (const auto& addresses : ranked)
+        if (!addresses.empty())
+            return addresses;
+    return {"127.0.0.1"};
 }
 
 } // namespace OrnUtil::proxy

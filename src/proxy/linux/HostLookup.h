@@ -14,7 +14,8 @@ enum class AddressFamily { IPV4, ANY };
 std::vector<std::string> ResolveHost(const std::string& host, AddressFamily family,
                                      unsigned timeoutMs);
 
-// The addresses of this host's interfaces that are up, loopback last; "127.0.0.1" when none.
+// The addresses of this host's interfaces that are up, as the browsers rank them: the ordinary
+// ones, else the link-local ones, else loopback; "127.0.0.1" when there are none at all.
 std::vector<std::string> LocalAddresses(AddressFamily family);
 
 } // namespace OrnUtil::proxy

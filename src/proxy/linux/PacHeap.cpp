@@ -99,11 +99,15 @@ CPacHeap::CPacHeap(size_t capBytes, unsigned resolveMs) {
 
 CPacHeap::~CPacHeap() {
     // A broken heap's structures cannot be trusted to be walked; its memory is given up instead.
-    if (m_Context != nullptr && !m_State.broken)
-        duk_destroy_heap(m_Context);
+    if (m_Context == nullptr || m_State.broken)
+        return;
+    // Destroying the heap runs the script's finalizers, under the bound of a call.
+    Start(m_RunMs);
+    duk_destroy_heap(m_Context);
 }
 
 void CPacHeap::Start(unsigned runMs) {
+    m_RunMs = runMs;
     m_State.timer.deadlineMs = platform::MonotonicMs() + std::max(1u, runMs);
     m_State.exhausted = false;
 }

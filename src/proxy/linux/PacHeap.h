@@ -39,6 +39,7 @@ private:
     void Start(unsigned runMs);
     State m_State;
     duk_context* m_Context = nullptr;
+    unsigned m_RunMs = 0; // the bound of the last call, which destroying the heap keeps too
 };
 
 } // namespace OrnUtil::proxy

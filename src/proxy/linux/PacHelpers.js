@@ -1,16 +1,25 @@
 // The PAC helper functions that need nothing but the language; the native ones (DNS, this host's
-// addresses, isInNetEx, sortIpAddressList) are defined in PacLibrary.cpp. Dates follow the local
-// time unless the last argument is "GMT". Compiled into the library as a string.
-function isPlainHostName(host) { return String(host).indexOf('.') < 0; }
+// addresses, isInNetEx, sortIpAddressList) are defined in PacLibrary.cpp. Scripts are written and
+// tested against the browsers, so each helper answers as theirs do, old quirks included: names
+// compare case-sensitively, shExpMatch leaves regular-expression characters other than . * ? live,
+// isInNet reads a short pattern or mask as if the missing parts were 0, timeRange(h1, h2) never
+// wraps past midnight, and a range of dateRange ends on the 31st of its last month, which rolls
+// over into the next month where that one is shorter. Compiled into the library as a string.
+function isPlainHostName(host) {
+    host = String(host);
+    return host.indexOf('.') < 0 && host.indexOf(':') < 0; // an IPv6 literal is not plain
+}
 
 function dnsDomainIs(host, domain) {
-    host = String(host).toLowerCase(); domain = String(domain).toLowerCase();
+    host = String(host); domain = String(domain);
     return host.length >= domain.length && host.substring(host.length - domain.length) === domain;
 }
 
+// True for the name itself, and for a host that is the name's first labels ("www.example" of
+// "www.example.com" too).
 function localHostOrDomainIs(host, hostdom) {
-    host = String(host).toLowerCase(); hostdom = String(hostdom).toLowerCase();
-    return host === hostdom || (host.indexOf('.') < 0 && hostdom.split('.')[0] === host);
+    host = String(host); hostdom = String(hostdom);
+    return host === hostdom || hostdom.substring(0, host.length + 1) === host + '.';
 }
 
 function isResolvable(host) { return dnsResolve(host) !== null; }
@@ -18,128 +27,130 @@ function isResolvableEx(host) { return dnsResolveEx(host) !== ''; }
 
 function dnsDomainLevels(host) { return String(host).split('.').length - 1; }
 
-function __ornIPv4(text) {
-    var parts = String(text).split('.');
-    if (parts.length !== 4) return null;
-    var value = 0;
-    for (var i = 0; i < 4; i++) {
-        if (!/^[0-9]{1,3}$/.test(parts[i]) || Number(parts[i]) > 255) return null;
-        value = value * 256 + Number(parts[i]);
-    }
+// A dotted address as a 32-bit number, each part taken modulo 256 and missing parts as 0. Some
+// scripts call it themselves, under this name.
+function convert_addr(ipchars) {
+    var parts = String(ipchars).split('.'), value = 0;
+    for (var i = 0; i < 4; i++)
+        value = (value << 8) | (parts[i] & 0xff);
     return value;
 }
 
-function isInNet(host, pattern, mask) {
-    var address = __ornIPv4(host);
-    if (address === null) {
-        var resolved = dnsResolve(host);
-        if (resolved === null) return false;
-        address = __ornIPv4(resolved);
+// A host that is no dotted quad is resolved; a quad with a part over 255 never matches.
+function isInNet(ipaddr, pattern, maskstr) {
+    var quad = /^(\d{1,4})\.(\d{1,4})\.(\d{1,4})\.(\d{1,4})$/.exec(ipaddr);
+    if (quad === null) {
+        ipaddr = dnsResolve(ipaddr);
+        if (ipaddr === null) return false;
+    } else {
+        for (var i = 1; i <= 4; i++)
+            if (Number(quad[i]) > 255) return false;
     }
-    var net = __ornIPv4(pattern), bits = __ornIPv4(mask);
-    if (address === null || net === null || bits === null) return false;
-    for (var i = 0; i < 4; i++) {
-        var shift = Math.pow(256, 3 - i);
-        var a = Math.floor(address / shift) % 256, n = Math.floor(net / shift) % 256;
-        var m = Math.floor(bits / shift) % 256;
-        if ((a & m) !== (n & m)) return false;
-    }
-    return true;
+    var mask = convert_addr(maskstr);
+    return (convert_addr(ipaddr) & mask) === (convert_addr(pattern) & mask);
 }
 
-// Scripts test the same few patterns on every call: each is compiled once.
+// Scripts test the same few patterns on every call: each is compiled once. The key's prefix keeps
+// a pattern such as "__proto__" an ordinary key.
 var __ornPatterns = {};
 function shExpMatch(text, pattern) {
-    pattern = String(pattern);
-    var compiled = __ornPatterns[pattern];
+    var key = '#' + pattern, compiled = __ornPatterns[key];
     if (compiled === undefined) {
-        compiled = new RegExp('^' + pattern.replace(/[.+^${}()|[\]\\]/g, '\\$&')
-            .replace(/\*/g, '.*').replace(/\?/g, '.') + '$');
-        __ornPatterns[pattern] = compiled;
+        compiled = new RegExp('^' + String(pattern).replace(/\./g, '\\.').replace(/\*/g, '.*')
+            .replace(/\?/g, '.') + '$');
+        __ornPatterns[key] = compiled;
     }
-    return compiled.test(String(text));
+    return compiled.test(text);
 }
 
-function __ornArgs(args) {
-    var list = Array.prototype.slice.call(args), gmt = false;
-    if (list.length > 0 && String(list[list.length - 1]).toUpperCase() === 'GMT') {
-        gmt = true; list.pop();
-    }
-    var now = new Date();
-    return { list: list, gmt: gmt, now: now };
+var __ornDays = { SUN: 0, MON: 1, TUE: 2, WED: 3, THU: 4, FRI: 5, SAT: 6 };
+var __ornMonths = { JAN: 0, FEB: 1, MAR: 2, APR: 3, MAY: 4, JUN: 5, JUL: 6, AUG: 7, SEP: 8,
+                    OCT: 9, NOV: 10, DEC: 11 };
+
+// The table's number for a name, or -1; `in` finds inherited names too, as in the browsers.
+function __ornIndex(table, name) { return name in table ? table[name] : -1; }
+
+// How many arguments come before a trailing "GMT", and whether it is there.
+function __ornCount(args) {
+    var gmt = args.length > 0 && args[args.length - 1] == 'GMT';
+    return { count: gmt ? args.length - 1 : args.length, gmt: gmt };
 }
 
-function __ornInRange(value, low, high) {
-    return low <= high ? value >= low && value <= high : value >= low || value <= high;
+function __ornWithin(value, low, high) {
+    return low <= high ? low <= value && value <= high : value <= high || value >= low;
 }
 
-var __ornDays = ['SUN', 'MON', 'TUE', 'WED', 'THU', 'FRI', 'SAT'];
-var __ornMonths = ['JAN', 'FEB', 'MAR', 'APR', 'MAY', 'JUN', 'JUL', 'AUG', 'SEP', 'OCT', 'NOV',
-                   'DEC'];
+// Gives the date's local fields its UTC values, one field after the other, so that a range built
+// from local fields compares with the time in UTC.
+function __ornUtcFields(date) {
+    date.setFullYear(date.getUTCFullYear());
+    date.setMonth(date.getUTCMonth());
+    date.setDate(date.getUTCDate());
+    date.setHours(date.getUTCHours());
+    date.setMinutes(date.getUTCMinutes());
+    date.setSeconds(date.getUTCSeconds());
+}
 
 function weekdayRange() {
-    var a = __ornArgs(arguments);
-    var first = __ornDays.indexOf(String(a.list[0]).toUpperCase());
-    var last = a.list.length > 1 ? __ornDays.indexOf(String(a.list[1]).toUpperCase()) : first;
-    if (first < 0 || last < 0) return false;
-    return __ornInRange(a.gmt ? a.now.getUTCDay() : a.now.getDay(), first, last);
+    if (arguments.length < 1) return false;
+    var a = __ornCount(arguments), now = new Date();
+    var first = __ornIndex(__ornDays, arguments[0]);
+    var last = a.count === 2 ? __ornIndex(__ornDays, arguments[1]) : first;
+    if (first === -1 || last === -1) return false;
+    return __ornWithin(a.gmt ? now.getUTCDay() : now.getDay(), first, last);
 }
 
-// Each argument is a day (1-31), a month name or a year (four digits); one value of each kind
-// names a date, two of each a range, wrapping over the year's end where no year is given.
+// One argument names a day (below 32), a month or a year. More are split in two halves: the
+// first sets fields of January 1 00:00:00, the second of December 31 23:59:59, both of this year,
+// in the order given. Two days alone stay within the current month.
 function dateRange() {
-    var a = __ornArgs(arguments), now = a.now;
-    var today = {
-        day: a.gmt ? now.getUTCDate() : now.getDate(),
-        month: a.gmt ? now.getUTCMonth() : now.getMonth(),
-        year: a.gmt ? now.getUTCFullYear() : now.getFullYear()
-    };
-    var parts = [];
-    for (var i = 0; i < a.list.length; i++) {
-        var month = __ornMonths.indexOf(String(a.list[i]).toUpperCase());
-        var number = Number(a.list[i]);
-        if (month >= 0) parts.push({ kind: 'month', value: month });
-        else if (number >= 1 && number <= 31 && Math.floor(number) === number)
-            parts.push({ kind: 'day', value: number });
-        else if (number > 31 && Math.floor(number) === number)
-            parts.push({ kind: 'year', value: number });
-        else return false;
+    if (arguments.length < 1) return false;
+    var a = __ornCount(arguments), now = new Date();
+    if (a.count === 1) {
+        var number = parseInt(arguments[0]);
+        if (isNaN(number))
+            return (a.gmt ? now.getUTCMonth() : now.getMonth()) ==
+                __ornIndex(__ornMonths, arguments[0]);
+        if (number < 32) return (a.gmt ? now.getUTCDate() : now.getDate()) == number;
+        return (a.gmt ? now.getUTCFullYear() : now.getFullYear()) == number;
     }
-    if (parts.length === 0 || parts.length > 6) return false;
-    var half = parts.length === 1 ? 1 : parts.length / 2;
-    if (Math.floor(half) !== half) return false;
-    function key(list, date) {
-        var weights = { year: 10000, month: 100, day: 1 }, value = 0;
-        for (var j = 0; j < list.length; j++)
-            value += weights[list[j].kind] * (date ? date[list[j].kind] : list[j].value);
-        return value;
+    var year = now.getFullYear(), half = a.count >> 1, dayFirst = false;
+    var from = new Date(year, 0, 1, 0, 0, 0), to = new Date(year, 11, 31, 23, 59, 59);
+    for (var i = 0; i < a.count; i++) {
+        var date = i < half ? from : to, value = parseInt(arguments[i]);
+        if (isNaN(value)) {
+            date.setMonth(__ornIndex(__ornMonths, arguments[i]));
+        } else if (value < 32) {
+            date.setDate(value);
+            dayFirst = dayFirst || (i === 0 && a.count === 2);
+        } else {
+            date.setFullYear(value);
+        }
     }
-    var low = parts.slice(0, half), high = parts.length === 1 ? low : parts.slice(half);
-    for (var k = 0; k < half; k++)
-        if (low[k].kind !== high[k].kind) return false;
-    var hasYear = low.some(function (p) { return p.kind === 'year'; });
-    var current = key(low, today), from = key(low), to = key(high);
-    return hasYear ? current >= from && current <= to : __ornInRange(current, from, to);
+    if (dayFirst) {
+        from.setMonth(now.getMonth());
+        to.setMonth(now.getMonth());
+    }
+    if (a.gmt) __ornUtcFields(now);
+    return __ornWithin(now, from, to);
 }
 
-// (hour), (h1, h2), (h1, m1, h2, m2) or (h1, m1, s1, h2, m2, s2): the end is exclusive at the
-// precision given, so timeRange(9, 17) holds from 9:00:00 to 16:59:59.
+// (hour), (h1, h2): whole hours, the end hour included. (h1, m1, h2, m2), (h1, m1, s1, h2, m2, s2):
+// today's times, the end included to its last second; these wrap past midnight.
 function timeRange() {
-    var a = __ornArgs(arguments), now = a.now, n = a.list.length;
-    for (var i = 0; i < n; i++)
-        if (isNaN(Number(a.list[i]))) return false;
-    var v = a.list.map(Number);
-    var seconds = (a.gmt ? now.getUTCHours() : now.getHours()) * 3600 +
-        (a.gmt ? now.getUTCMinutes() : now.getMinutes()) * 60 +
-        (a.gmt ? now.getUTCSeconds() : now.getSeconds());
-    var from, to;
-    if (n === 1) { from = v[0] * 3600; to = from + 3600; }
-    else if (n === 2) { from = v[0] * 3600; to = v[1] * 3600; }
-    else if (n === 4) { from = v[0] * 3600 + v[1] * 60; to = v[2] * 3600 + v[3] * 60; }
-    else if (n === 6) { from = v[0] * 3600 + v[1] * 60 + v[2]; to = v[3] * 3600 + v[4] * 60 + v[5]; }
-    else return false;
-    if (from === to) return false;
-    return from < to ? seconds >= from && seconds < to : seconds >= from || seconds < to;
+    if (arguments.length < 1) return false;
+    var a = __ornCount(arguments), v = arguments, now = new Date();
+    var hour = a.gmt ? now.getUTCHours() : now.getHours();
+    if (a.count === 1) return hour == v[0];
+    if (a.count === 2) return v[0] <= hour && hour <= v[1];
+    if (a.count !== 4 && a.count !== 6) throw 'timeRange takes 1, 2, 4 or 6 numbers and "GMT"';
+    var from = new Date(), to = new Date(), seconds = a.count === 6;
+    from.setHours(v[0], v[1]);
+    to.setHours(v[seconds ? 3 : 2], v[seconds ? 4 : 3]);
+    if (seconds) from.setSeconds(v[2]);
+    to.setSeconds(seconds ? v[5] : 59);
+    if (a.gmt) __ornUtcFields(now);
+    return __ornWithin(now, from, to);
 }
 
 function getClientVersion() { return '1.0'; }

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -56,32 +55,26 @@ duk_ret_t MyIpAddressEx(duk_context* context) {
     return 1;
 }
 
-// An address of either family as 16 bytes (IPv4 mapped into IPv6), or false.
-bool AddressBytes(const std::string& text, unsigned char (&bytes)[16]) {
-    in_addr v4{};
-    if (inet_pton(AF_INET, text.c_str(), &v4) == 1) {
-        std::memset(bytes, 0, 10);
-        bytes[10] = bytes[11] = 0xff;
-        std::memcpy(bytes + 12, &v4, 4);
-        return true;
-    }
-    return inet_pton(AF_INET6, text.c_str(), bytes) == 1;
+// The bytes of an IPv4 (4) or IPv6 (16) address; 0 when the text is neither.
+size_t AddressBytes(const std::string& text, unsigned char (&bytes)[16]) {
+    if (inet_pton(AF_INET, text.c_str(), bytes) == 1)
+        return 4;
+    return inet_pton(AF_INET6, text.c_str(), bytes) == 1 ? 16 : 0;
 }
 
-// isInNetEx(address, "prefix/length"), for either family.
+// isInNetEx(address, "prefix/length"). Address and prefix must be of one family, as in the
+// browsers: an IPv4-mapped IPv6 address matches IPv6 prefixes only.
 duk_ret_t IsInNetEx(duk_context* context) {
     const std::string address = duk_safe_to_string(context, 0);
     const std::string prefix = duk_safe_to_string(context, 1);
     const size_t slash = prefix.find('/');
     unsigned char host[16], net[16];
-    bool inside = slash != std::string::npos && AddressBytes(address, host) &&
-                  AddressBytes(prefix.substr(0, slash), net);
-    const std::string lengthText = inside ? prefix.substr(slash + 1) : "";
-    inside = inside && internal::IsDigits(lengthText, 3);
-    unsigned bits = inside ? static_cast<unsigned>(std::stoul(lengthText)) : 0;
-    if (inside && prefix.find(':') == std::string::npos)
-        bits += 96; // an IPv4 prefix counts within the mapped form
-    inside = inside && bits <= 128;
+    const size_t size = slash == std::string::npos ? 0 : AddressBytes(address, host);
+    const std::string lengthText = size == 0 ? "" : prefix.substr(slash + 1);
+    bool inside = internal::IsDigits(lengthText, 3) &&
+                  AddressBytes(prefix.substr(0, slash), net) == size &&
+                  std::stoul(lengthText) <= size * 8;
+    const unsigned bits = inside ? static_cast<unsigned>(std::stoul(lengthText)) : 0;
     for (unsigned bit = 0; inside && bit < bits; ++bit) {
         const unsigned mask = 0x80u >> (bit % 8);
         inside = (host[bit / 8] & mask) == (net[bit / 8] & mask);
@@ -90,26 +83,37 @@ duk_ret_t IsInNetEx(duk_context* context) {
     return 1;
 }
 
-// sortIpAddressList("a;b;..."): IPv6 first, then IPv4, each in numeric order; false when an item
-// is no address.
+// sortIpAddressList("a;b;..."): IPv6 first, then IPv4, each in numeric order, equal addresses as
+// they came; blanks are dropped and empty items skipped. False when no item is left or one is no
+// address.
 duk_ret_t SortIpAddressList(duk_context* context) {
+    std::string list = duk_safe_to_string(context, 0);
+    list.erase(
+        std::remove_if(list.begin(), list.end(), [](char c) { return c == ' ' || c == '\t'; }),
+        list.end());
     std::vector<std::pair<std::string, std::string>> sorted; // (sort key, text)
-    for (const std::string& item : internal::SplitList(duk_safe_to_string(context, 0))) {
+    for (const std::string& item : internal::SplitList(list)) {
+        if (item.empty())
+            continue;
         unsigned char bytes[16];
-        if (!AddressBytes(item, bytes)) {
+        const size_t size = AddressBytes(item, bytes);
+        if (size == 0) {
             duk_push_false(context);
             return 1;
         }
-        const bool v4 = item.find(':') == std::string::npos;
-        sorted.emplace_back(std::string(1, v4 ? '1' : '0') +
-                                std::string(reinterpret_cast<char*>(bytes), sizeof bytes),
+        sorted.emplace_back(std::string(1, size == 16 ? '0' : '1') +
+                                std::string(reinterpret_cast<char*>(bytes), size),
                             item);
     }
-    std::sort(sorted.begin(), sorted.end());
-    std::vector<std::string> list;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::string> items;
     for (const auto& item : sorted)
-        list.push_back(item.second);
-    duk_push_string(context, internal::JoinList(list).c_str());
+        items.push_back(item.second);
+    if (items.empty())
+        duk_push_false(context);
+    else
+        duk_push_string(context, internal::JoinList(items).c_str());
     return 1;
 }
 

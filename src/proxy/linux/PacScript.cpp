@@ -1,5 +1,6 @@
 #include "proxy/linux/PacScript.h"
 
+#include "proxy/linux/LibraryPin.h"
 #include "proxy/linux/PacHeap.h"
 
 #include <atomic>
@@ -9,20 +10,23 @@
 
 namespace OrnUtil::proxy {
 
-// Each script lives on a thread of its own. The interpreter's deadline stops script code, but a
-// builtin looping natively (sorting an array of 2^30 holes) never reaches that check and can run
-// for minutes; the caller then stops waiting at the bound, answers, and abandons the thread, which
-// frees the heap and ends once the builtin returns. Few may run at once, so a hostile script costs
-// at most a core for that time and never the application's thread. Running scripts in-process
-// rather than in a helper process keeps a lookup at a few microseconds.
+// Each script lives on a thread of its own, joined when the script is destroyed. The interpreter's
+// deadline stops script code, but a builtin looping natively (sorting an array of 2^30 holes)
+// never reaches that check and can run for minutes; the caller then stops waiting at the bound,
+// answers, and abandons the thread, which frees the heap and ends once the builtin returns. Such a
+// thread keeps the library loaded, since it still runs the library's code. Few may run at once, so
+// a hostile script costs at most a core for that time and never the application's thread. Running
+// scripts in-process rather than in a helper process keeps a lookup at a few microseconds.
 struct CPacScript::Worker {
     std::mutex lock;
     std::condition_variable wake; // a request, or the end
-    std::condition_variable done; // a reply
+    std::condition_variable done; // a reply, or the thread's end
     std::atomic<bool> pending{false};
     std::atomic<bool> replied{false};
     bool stop = false;
     bool abandoned = false;
+    bool ended = false; // the heap is gone and the thread touches nothing more
+    std::thread thread;
     std::string url, host;
     bool ok = false;
     std::string answer, error;
@@ -78,20 +82,32 @@ bool NextRequest(Worker& worker) {
 }
 
 void Serve(std::shared_ptr<Worker> worker, std::string source, PacBounds bounds) {
-    CPacHeap heap(bounds.heapBytes, bounds.resolveMs);
-    std::string error;
-    const bool compiled = heap.Compile(source, bounds.runMs, error);
-    source = std::string();
-    bool serving = Reply(*worker, compiled, std::string(), error) && compiled;
-    while (serving && NextRequest(*worker)) {
-        std::string answer;
-        error.clear();
-        const bool ok = heap.FindProxy(worker->url, worker->host, bounds.runMs, answer, error);
-        serving = Reply(*worker, ok, std::move(answer), std::move(error));
+    {
+        CPacHeap heap(bounds.heapBytes, bounds.resolveMs);
+        std::string error;
+        const bool compiled = heap.Compile(source, bounds.runMs, error);
+        source = std::string();
+        bool serving = Reply(*worker, compiled, std::string(), error) && compiled;
+        while (serving && NextRequest(*worker)) {
+            std::string answer;
+            error.clear();
+            const bool ok = heap.FindProxy(worker->url, worker->host, bounds.runMs, answer, error);
+            serving = Reply(*worker, ok, std::move(answer), std::move(error));
+        }
     }
     std::lock_guard<std::mutex> hold(worker->lock);
+    worker->ended = true;
     if (worker->abandoned)
         runaway.fetch_sub(1);
+    worker->done.notify_all();
+}
+
+// Called with the worker's lock held, once the thread has missed its bound.
+void Abandon(Worker& worker) {
+    worker.abandoned = true;
+    runaway.fetch_add(1);
+    KeepLibraryLoaded();
+    worker.thread.detach();
 }
 
 // Waits for the reply until the bound; a thread that misses it is abandoned.
@@ -102,9 +118,25 @@ bool AwaitReply(Worker& worker, unsigned runMs) {
     const auto until = Clock::now() + std::chrono::milliseconds(runMs) + GRACE;
     if (worker.done.wait_until(hold, until, [&] { return worker.replied.load(); }))
         return true;
-    worker.abandoned = true;
-    runaway.fetch_add(1);
+    Abandon(worker);
     return false;
+}
+
+// Stops the thread and joins it. Its heap is destroyed under the script's bound (finalizers are
+// script code), so only a builtin stuck in a finalizer makes it miss the bound and be abandoned.
+void Retire(Worker& worker, unsigned runMs) {
+    std::unique_lock<std::mutex> hold(worker.lock);
+    if (worker.abandoned)
+        return;
+    worker.stop = true;
+    worker.wake.notify_one();
+    const auto until = Clock::now() + std::chrono::milliseconds(runMs) + GRACE;
+    if (!worker.done.wait_until(hold, until, [&] { return worker.ended; })) {
+        Abandon(worker);
+        return;
+    }
+    hold.unlock();
+    worker.thread.join();
 }
 
 const char* const OVERRUN = "the script did not stop within its bound";
@@ -118,13 +150,14 @@ std::unique_ptr<CPacScript> CPacScript::Compile(const std::string& source, const
         return nullptr;
     }
     auto worker = std::make_shared<Worker>();
-    std::thread(Serve, worker, source, bounds).detach();
+    worker->thread = std::thread(Serve, worker, source, bounds);
     if (!AwaitReply(*worker, bounds.runMs)) {
         error = OVERRUN;
         return nullptr;
     }
     if (!worker->ok) {
         error = worker->error;
+        Retire(*worker, bounds.runMs);
         return nullptr;
     }
     worker->replied.store(false);
@@ -135,9 +168,7 @@ CPacScript::CPacScript(std::shared_ptr<Worker> worker, unsigned runMs)
     : m_Worker(std::move(worker)), m_RunMs(runMs) {}
 
 CPacScript::~CPacScript() {
-    std::lock_guard<std::mutex> hold(m_Worker->lock);
-    m_Worker->stop = true;
-    m_Worker->wake.notify_one();
+    Retire(*m_Worker, m_RunMs);
 }
 
 bool CPacScript::FindProxy(const std::string& url, const std::string& host, std::string& answer,
@@ -145,6 +176,11 @@ bool CPacScript::FindProxy(const std::string& url, const std::string& host, std:
     std::lock_guard<std::mutex> callers(m_Callers);
     if (m_Abandoned) {
         error = OVERRUN;
+        return false;
+    }
+    // The interpreter cannot report running out of heap while it takes the arguments in.
+    if (url.size() + host.size() > PacBounds::REQUEST_BYTES) {
+        error = "the URL is too long to be given to the script";
         return false;
     }
     Worker& worker = *m_Worker;

@@ -18,6 +18,8 @@ struct PacBounds {
     // Large corporate scripts use a few hundred KiB of heap; a script that wants more than this is
     // runaway, not configuration.
     static constexpr size_t HEAP_BYTES = 32u << 20;
+    // Browsers take URLs of up to 2 MiB; a request beyond this is refused before the script runs.
+    static constexpr size_t REQUEST_BYTES = 2u << 20;
 
     unsigned runMs;     // compiling, and each FindProxy, end with an error after this long
     unsigned resolveMs; // each DNS helper call gives up after this long
@@ -30,12 +32,15 @@ public:
     // throws, overruns its bounds or defines no FindProxyForURL.
     static std::unique_ptr<CPacScript> Compile(const std::string& source, const PacBounds& bounds,
                                                std::string& error);
+    // Stops the script's thread and joins it, within the script's bound; a thread that overruns
+    // even that is left to end by itself.
     ~CPacScript();
     CPacScript(const CPacScript&) = delete;
     CPacScript& operator=(const CPacScript&) = delete;
 
     // Calls FindProxyForURLEx where the script defines it, else FindProxyForURL. False with the
-    // reason when it throws, returns no string or overruns its bounds.
+    // reason when it throws, returns no string or overruns its bounds, or when URL and host
+    // together exceed REQUEST_BYTES.
     bool FindProxy(const std::string& url, const std::string& host, std::string& answer,
                    std::string& error);
 
