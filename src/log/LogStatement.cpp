@@ -1,5 +1,6 @@
 #include "log/LogStatement.h"
 
+#include "log/LineBuffer.h"
 #include "log/ThreadScratch.h"
 #include "platform/Thread.h"
 
@@ -36,13 +37,15 @@ public:
     Prefix& operator<<(const std::string& text) { return Append(text.data(), text.size()); }
     Prefix& operator<<(char c) { return Append(&c, 1); }
 
-    Prefix& Number(unsigned long value, unsigned base) {
+    // The base is a constant: a division by a variable costs more than the rest of the number.
+    template <unsigned long BASE>
+    Prefix& Number(unsigned long value) {
         char digits[24];
         char* end = digits + sizeof digits;
         char* begin = end;
         do {
-            *--begin = "0123456789abcdef"[value % base];
-            value /= base;
+            *--begin = "0123456789abcdef"[value % BASE];
+            value /= BASE;
         } while (value != 0);
         return Append(begin, static_cast<size_t>(end - begin));
     }
@@ -60,7 +63,7 @@ private:
         return *this;
     }
     void Flush() {
-        m_Line.write(m_Text, static_cast<std::streamsize>(m_Size));
+        LineBuffer::Append(m_Line, m_Text, m_Size);
         m_Size = 0;
     }
 
@@ -75,8 +78,8 @@ std::ostream& LogPrefix(std::ostream& line, const std::type_info& type, int sour
                         const char* function) {
     std::string uncached;
     Prefix prefix(line);
-    prefix.Number(platform::CurrentThreadId(), 16) << ':' << ClassText(type, uncached) << ':';
-    prefix.Number(static_cast<unsigned long>(sourceLine), 10) << ':' << function << ':';
+    prefix.Number<16>(platform::CurrentThreadId()) << ':' << ClassText(type, uncached) << ':';
+    prefix.Number<10>(static_cast<unsigned long>(sourceLine)) << ':' << function << ':';
     return line;
 }
 
@@ -85,7 +88,7 @@ std::ostream& LogFilePrefix(std::ostream& line, const char* file, int sourceLine
     const char* slash = std::strrchr(file, '/');
     Prefix prefix(line);
     prefix << (slash != nullptr ? slash + 1 : file) << ':';
-    prefix.Number(static_cast<unsigned long>(sourceLine), 10) << ':' << function << ':';
+    prefix.Number<10>(static_cast<unsigned long>(sourceLine)) << ':' << function << ':';
     return line;
 }
 
