@@ -248,8 +248,7 @@ TEST_F(LevelFile, AFileCutShortReadsWarnUntilTheNextInitAndOtherBusErrorsGoOn) {
     ASSERT_EQ(truncate(m_File.c_str(), 0), 0);
     EXPECT_EQ(CLog::ReportingLevel(PDU), WARN);
     EXPECT_FALSE(CLog::ReportingLevel(PDU, INFO)) << "the table is the file's no longer";
-    ASSERT_TRUE(CLog::Init(""));
-    EXPECT_TRUE(CLog::ReportingLevel(PDU, INFO));
+    ASSERT_TRUE(CLog::Init("") && CLog::ReportingLevel(PDU, INFO)) << "the next Init maps it again";
     EXPECT_EQ(ReadFile(m_File), Words({1, 1, 1, 1, 1, INFO, 1, 1}));
     raise(SIGBUS);
     EXPECT_EQ(seen, 1);
@@ -321,10 +320,12 @@ TEST(HexDump, LinesHaveOffsetSixteenCellsAndThePrintableBytesEachDumpFromZero) {
         row.insert(0, "78 ");
     const std::string large(0x10010, 'x');
     std::ostringstream expected, out;
-    for (unsigned offset = 0; offset < large.size(); offset += 16)
+    for (unsigned offset = 0; offset < 2 * large.size(); offset += 16)
         expected << "\n| " << std::setw(4) << std::setfill('0') << std::uppercase << std::hex
-                 << offset << " | " << row;
-    out << OrnUtil::CHex(large.data(), 0x10010);
+                 << offset % large.size() << " | " << row;
+    OrnUtil::CHex hex(large.data(), 0x10010);
+    hex.Stream(large.data(), 0x10010);
+    out << hex;
     EXPECT_EQ(out.str(), expected.str()) << "offsets of five digits push their lines right";
 }
 

@@ -113,8 +113,12 @@ private:
     static const unsigned int AOFF = HOFF + 3 * WIDTH; // column of the separator
     static const unsigned int SEP = 3;                 // width of the separator
 
-    std::string m_Text;  // the lines of every dump but the last
-    std::string m_Bytes; // the last dump's bytes, formatted as they are written out
+    // The last dump's bytes wait, and are formatted as they are written out: here when they are
+    // few, in m_Bytes when not.
+    unsigned char m_Small[64];
+    unsigned int m_Length = 0; // of the last dump
+    std::string m_Bytes;
+    std::string m_Text; // the lines of every dump but the last
 };
 
 /// Writes the dump to `os`, as hex.Get(os) does.
