@@ -5,7 +5,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <iomanip>
+#include <set>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using OrnUtil::CLog;
@@ -67,18 +70,26 @@ TEST(Logger, ALineIsTheTimeTheLevelAndAMessageThatNoOtherLineShapes) {
     const std::string before = Now();
     CLog(WEB).Get(NOTICE, WEB) << "hello " << 42;
     const std::string after = Now();
+    CLog(WEB).QGet(INFO, WEB).exceptions(std::ios::badbit);
+    const int word = std::ios_base::xalloc();
     {
         CLog failing(WEB); // a stream that fails takes the line's newline with it
-        failing.Get(static_cast<TLogLevel>(9), WEB)
-            .imbue(std::locale(std::locale(), new Thousands));
-        failing.QGet(ERROR, WEB) << std::hex << std::setprecision(2) << std::setfill('*') << 255
-                                 << static_cast<const char*>(nullptr) << std::setw(9);
+        std::ostringstream& line = failing.Get(static_cast<TLogLevel>(9), WEB);
+        line.imbue(std::locale(std::locale(), new Thousands));
+        line.iword(word) = 1;
+        line.pword(word) = &log;
+        line << std::hex << std::setprecision(2) << std::setfill('*') << 255
+             << static_cast<const char*>(nullptr) << std::setw(9);
     }
     CLog(WEB).QGet(ERROR, WEB) << 255 << ' ' << 1234567 << ' ' << 3.14159 << std::setw(3) << 7;
-    { CLog empty(WEB); }
+    {
+        CLog empty(WEB);
+        std::ostringstream& line = empty.QGet(INFO, WEB);
+        EXPECT_EQ(line.iword(word) + (line.pword(word) != nullptr), 0);
+    }
     CLog(WEB).QGet(INFO, WEB) << "cut" << '\0' << "lost"; // written up to the NUL, as "%s" is
     EXPECT_THAT(log.Lines(),
-                ElementsAre(MatchesRegex(TIME + " NOTICE hello 42"),
+                ElementsAre(MatchesRegex(TIME + " NOTICE hello 42"), "",
                             MatchesRegex(TIME + "Invalid Levelff255 1234567 3\\.14159  7"), "",
                             "cut"));
     const std::string stamp = log.Lines()[0].substr(0, 12);
@@ -208,6 +219,76 @@ TEST_F(LevelFile, ALevelSetInOneProcessIsSeenByAnotherAtItsNextStatement) {
     EXPECT_EQ(ReadFile(m_File).substr(32), Words({77, 78})) << "nothing past the table is touched";
 }
 
+// Shutdown leaves the table's page in place with WARN words of its own.
+TEST_F(LevelFile, ALevelTestRacingShutdownReadsTheFilesLevelOrWarn) {
+    ASSERT_TRUE(CLog::Init("") && CLog::ReportingLevel(FLASH, DEBUG));
+    std::atomic<int> done{0}, strange{0};
+    std::thread reader([&] {
+        for (TLogLevel level = WARN; !done; level = CLog::ReportingLevel(FLASH))
+            strange += level != WARN && level != DEBUG;
+    });
+    for (int round = 0; round < 2000; ++round) {
+        CLog::Shutdown();
+        CLog::Init("");
+    }
+    done = 1;
+    reader.join();
+    EXPECT_EQ(strange, 0);
+}
+
+// Anyone may cut the level file short (": > DEBUG.CFG"). The application's own handler, there
+// before Init, sees no fault of the table, and every other one.
+TEST_F(LevelFile, AFileCutShortReadsWarnUntilTheNextInitAndOtherBusErrorsGoOn) {
+    static volatile sig_atomic_t seen = 0;
+    struct sigaction own {};
+    own.sa_handler = [](int) { seen = seen + 1; };
+    own.sa_flags = SA_RESETHAND;
+    sigaction(SIGBUS, &own, nullptr);
+    ASSERT_TRUE(CLog::Init("") && CLog::ReportingLevel(PDU, DEBUG));
+    ASSERT_EQ(truncate(m_File.c_str(), 0), 0);
+    EXPECT_EQ(CLog::ReportingLevel(PDU), WARN);
+    EXPECT_FALSE(CLog::ReportingLevel(PDU, INFO)) << "the table is the file's no longer";
+    ASSERT_TRUE(CLog::Init("") && CLog::ReportingLevel(PDU, INFO)) << "the next Init maps it again";
+    EXPECT_EQ(ReadFile(m_File), Words({1, 1, 1, 1, 1, INFO, 1, 1}));
+    raise(SIGBUS);
+    EXPECT_EQ(seen, 1);
+}
+
+TEST_F(LevelFile, ProcessesLiveThroughALevelFileCutShortAndAppendOnlyWholeLongLines) {
+    ASSERT_TRUE(CLog::Init(""));
+    const std::string shared = m_Dir / "shared.log";
+    std::set<std::string> whole; // every line the processes write, as written
+    for (const char tag : {'a', 'b', 'c'}) {
+        const std::string text(5000, tag);
+        std::stringstream written;
+        written << tag << OrnUtil::CHex(text.data(), 1024) << '\n' << tag << text << '\n';
+        for (std::string line; std::getline(written, line);)
+            whole.insert(line);
+        if (fork() == 0) {
+            CLog::SetPipe(APP, std::fopen(shared.c_str(), "a"));
+            for (int round = 0; round < 1000; ++round)
+                if (WARN <= CLog::ReportingLevel(APP)) {
+                    CLog().QGet(WARN, APP) << tag << OrnUtil::CHex(text.data(), 1024);
+                    CLog().QGet(WARN, APP) << tag << text;
+                }
+            _exit(0);
+        }
+    }
+    // Until a child ends, without reaping it.
+    for (siginfo_t ended{};
+         waitid(P_ALL, 0, &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid == 0;) {
+        ASSERT_EQ(truncate(m_File.c_str(), 0), 0);
+        WriteFile(m_File, Words({WARN, WARN, WARN, WARN, WARN, WARN, WARN, WARN}));
+    }
+    for (int status = 0; wait(&status) > 0;)
+        EXPECT_EQ(status, 0) << "killed by signal " << WTERMSIG(status);
+    std::istringstream written(ReadFile(shared));
+    size_t lines = 0;
+    for (std::string line; std::getline(written, line);)
+        lines += whole.count(line);
+    EXPECT_EQ(lines, 3u * 1000 * (1 + 65)) << "each line whole, and none missing";
+}
+
 TEST_F(LevelFile, OrnlevelRefusesUnknownNamesAndAnUnusableFolder) {
     const RunResult unknown = RunTool("ornlevel", {"FLAS", "INFO"});
     EXPECT_EQ(unknown.exitCode, 2);
@@ -234,6 +315,18 @@ TEST(HexDump, LinesHaveOffsetSixteenCellsAndThePrintableBytesEachDumpFromZero) {
         hex.Get(out) << hex;
         EXPECT_EQ(out.str(), dump + dump + dump + dump) << bytes;
     }
+    std::string row = " | " + std::string(16, 'x') + " |"; // of 'x' bytes, past the offset
+    for (int cell = 0; cell < 16; ++cell)
+        row.insert(0, "78 ");
+    const std::string large(0x10010, 'x');
+    std::ostringstream expected, out;
+    for (unsigned offset = 0; offset < 2 * large.size(); offset += 16)
+        expected << "\n| " << std::setw(4) << std::setfill('0') << std::uppercase << std::hex
+                 << offset % large.size() << " | " << row;
+    OrnUtil::CHex hex(large.data(), 0x10010);
+    hex.Stream(large.data(), 0x10010);
+    out << hex;
+    EXPECT_EQ(out.str(), expected.str()) << "offsets of five digits push their lines right";
 }
 
 } // namespace

@@ -1,14 +1,19 @@
-// The logger's cost: a statement whose level is off, and a line written and flushed to a file,
-// beside a bare volatile compare, spdlog and a raw fprintf + fflush.
+// The logger's cost: a statement whose level is off, a line written and flushed to a file, and a
+// hex dump streamed into a line, beside a bare volatile compare, spdlog, a raw fprintf + fflush and
+// a plain table-driven dump formatter.
 #include "Baselines.h"
 #include "log/LogStatement.h"
 
+#include <array>
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <spdlog/sinks/basic_file_sink.h>
 #include <spdlog/spdlog.h>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -121,5 +126,80 @@ BENCHMARK(FileFprintf)
     ->Threads(2)
     ->UseRealTime();
 BENCHMARK(FileIdiom)->Name("FlushedLineVsFprintf/idiom")->Threads(1)->Threads(2)->UseRealTime();
+
+// The dump's layout from two lookup tables, one line at a time into the stream: the way anyone
+// would write it by hand.
+void PlainHexDump(std::ostream& os, const unsigned char* bytes, unsigned length) {
+    static const auto tables = [] {
+        std::pair<std::array<std::array<char, 3>, 256>, std::array<char, 256>> made{};
+        for (int byte = 0; byte < 256; ++byte) {
+            made.first[byte] = {"0123456789ABCDEF"[byte >> 4], "0123456789ABCDEF"[byte & 15], ' '};
+            made.second[byte] = byte >= 32 && byte <= 126 ? static_cast<char>(byte) : '.';
+        }
+        return made;
+    }();
+    for (unsigned offset = 0; offset < length; offset += 16) {
+        char line[80];
+        std::memcpy(line, "\n| ", 3);
+        for (int digit = 0; digit < 4; ++digit)
+            line[3 + digit] = "0123456789ABCDEF"[offset >> (12 - 4 * digit) & 15];
+        std::memcpy(line + 7, " | ", 3);
+        std::memset(line + 10, ' ', 69);
+        for (unsigned i = 0; i < 16 && offset + i < length; ++i) {
+            std::memcpy(line + 10 + 3 * i, tables.first[bytes[offset + i]].data(), 3);
+            line[61 + i] = tables.second[bytes[offset + i]];
+        }
+        std::memcpy(line + 58, " | ", 3);
+        std::memcpy(line + 77, " |", 2);
+        os.write(line, 79);
+    }
+}
+
+// A block as the TCP channel dumps it: every byte value, printable or not.
+std::vector<unsigned char> Block(benchmark::State& state) {
+    std::vector<unsigned char> block(static_cast<size_t>(state.range(0)));
+    for (size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<unsigned char>(i * 7);
+    return block;
+}
+
+template <bool REUSED, typename Dump>
+void HexInto(benchmark::State& state, Dump dump) {
+    const std::vector<unsigned char> block = Block(state);
+    std::ostringstream reused;
+    const auto into = [&](std::ostringstream& line) {
+        dump(line, block);
+        benchmark::DoNotOptimize(line.rdbuf());
+    };
+    for (auto _ : state) {
+        if (REUSED) {
+            reused.str(std::string());
+            into(reused);
+        } else {
+            std::ostringstream fresh;
+            into(fresh);
+        }
+    }
+    state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+
+template <bool REUSED>
+void HexPlain(benchmark::State& state) {
+    HexInto<REUSED>(state, [](std::ostream& os, const std::vector<unsigned char>& block) {
+        PlainHexDump(os, block.data(), static_cast<unsigned>(block.size()));
+    });
+}
+
+template <bool REUSED>
+void HexOurs(benchmark::State& state) {
+    HexInto<REUSED>(state, [](std::ostream& os, const std::vector<unsigned char>& block) {
+        os << OrnUtil::CHex(block.data(), static_cast<unsigned>(block.size()));
+    });
+}
+
+BENCHMARK(HexPlain<false>)->Name("HexDumpFresh/baseline")->Arg(64)->Arg(1024);
+BENCHMARK(HexOurs<false>)->Name("HexDumpFresh/chex")->Arg(64)->Arg(1024);
+BENCHMARK(HexPlain<true>)->Name("HexDumpReused/baseline")->Arg(64)->Arg(1024);
+BENCHMARK(HexOurs<true>)->Name("HexDumpReused/chex")->Arg(64)->Arg(1024);
 
 } // namespace

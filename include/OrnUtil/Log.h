@@ -78,10 +78,11 @@ private:
     std::ostringstream& m_Stream; // lent by the thread's pool of line streams
     TLogSubSys m_SubSys;
 
-    // Points at the mapped table, or at a table of WARN words while none is mapped, so that the
-    // inline level test needs no branch on the mapping.
+    // A table of WARN words until the first Init; from then on the table's page, which never goes
+    // away: while the file is not mapped there, it holds WARN words. The inline level test thus
+    // needs no branch, and a thread racing Shutdown never reads unmapped memory.
     static int32_t* m_Level;
-    static void* m_View; // the mapped view, null while unmapped
+    static void* m_View; // the mapped view; null while unmapped, or once the file was cut short
     static int m_fd;
     static const char* const m_LevelStr[COUNT];
     static const char* const m_SubSysStr[COUNT];
@@ -112,7 +113,12 @@ private:
     static const unsigned int AOFF = HOFF + 3 * WIDTH; // column of the separator
     static const unsigned int SEP = 3;                 // width of the separator
 
-    std::ostringstream m_Stream;
+    // The last dump's bytes wait, and are formatted as they are written out: here when they are
+    // few, in m_Bytes when not.
+    unsigned char m_Small[64];
+    unsigned int m_Length = 0; // of the last dump
+    std::string m_Bytes;
+    std::string m_Text; // the lines of every dump but the last
 };
 
 /// Writes the dump to `os`, as hex.Get(os) does.

@@ -5,7 +5,9 @@
 #include "platform/Files.h"
 
 #include <OrnUtil/System.h>
+#include <algorithm>
 #include <cerrno>
+#include <sys/mman.h>
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "the level file holds little-endian words that are mapped in place");
@@ -14,8 +16,7 @@ namespace OrnUtil::internal {
 
 namespace {
 
-constexpr int32_t WORDS = 8;
-constexpr size_t TABLE_BYTES = WORDS * sizeof(int32_t);
+constexpr int32_t WORDS = TABLE_BYTES / sizeof(int32_t);
 
 std::string ConfigFolder() {
     std::string value;
@@ -46,13 +47,29 @@ void ExtendToTable(int fd, int32_t fill) {
     platform::UnlockFile(fd);
 }
 
+// Puts the page at `from` in place of the page at `to` in one step: a thread reading `to` meanwhile
+// reads the old page or the new one, never a hole or a page half filled.
+bool MovePage(void* from, int32_t* to) {
+    if (mremap(from, TABLE_BYTES, TABLE_BYTES, MREMAP_MAYMOVE | MREMAP_FIXED, to) != MAP_FAILED)
+        return true;
+    platform::Unmap(from, TABLE_BYTES);
+    return false;
+}
+
+int32_t* MapTable(int fd, int32_t* at) {
+    void* view = platform::MapShared(fd, TABLE_BYTES);
+    if (view == nullptr || at == nullptr)
+        return static_cast<int32_t*>(view);
+    return MovePage(view, at) ? at : nullptr;
+}
+
 } // namespace
 
 std::string LevelFilePath() {
     return LevelFolder() + "DEBUG.CFG";
 }
 
-LevelFileView OpenLevelFile(int32_t fill) {
+LevelFileView OpenLevelFile(int32_t fill, int32_t* at) {
     LevelFileView view;
     MakeDirectory(LevelFolder());
     const std::string path = LevelFilePath();
@@ -68,7 +85,7 @@ LevelFileView OpenLevelFile(int32_t fill) {
     // Touching a mapped page that lies wholly past the end of the file raises SIGBUS: map only a
     // file that now holds the whole table.
     if (platform::FileSize(view.fd) >= static_cast<int64_t>(TABLE_BYTES))
-        view.table = static_cast<int32_t*>(platform::MapShared(view.fd, TABLE_BYTES));
+        view.table = MapTable(view.fd, at);
     return view;
 }
 
@@ -77,6 +94,15 @@ void CloseLevelFile(LevelFileView& view) {
         platform::Unmap(view.table, TABLE_BYTES);
     platform::CloseDescriptor(view.fd);
     view = LevelFileView{};
+}
+
+void MapPrivateTable(int32_t* table, int32_t fill) {
+    void* page =
+        mmap(nullptr, TABLE_BYTES, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (page == MAP_FAILED)
+        return;
+    std::fill_n(static_cast<int32_t*>(page), WORDS, fill);
+    MovePage(page, table);
 }
 
 } // namespace OrnUtil::internal

@@ -1,30 +1,45 @@
 #include "log/LevelFile.h"
+#include "log/LineBuffer.h"
+#include "log/TableGuard.h"
 #include "log/ThreadScratch.h"
 #include "platform/Clock.h"
+#include "platform/Descriptors.h"
 #include "platform/Files.h"
 
 #include <OrnUtil/Log.h>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <cxxabi.h>
 #include <iostream>
 #include <memory>
+#include <stdio_ext.h>
+#include <unistd.h>
 #include <vector>
 
 namespace OrnUtil {
 
 namespace {
 
-// What every subsystem reports while no table is mapped.
+// What every subsystem reports until the first Init maps a table.
 int32_t unmappedLevels[CLog::COUNT] = {WARN, WARN, WARN, WARN, WARN, WARN, WARN, WARN};
 
 bool InRange(int32_t value) {
     return static_cast<uint32_t>(value) < static_cast<uint32_t>(CLog::COUNT);
 }
 
+// "00" to "99": one copy per field of the time instead of two divisions.
+constexpr std::array<char, 200> TWO_DIGITS = [] {
+    std::array<char, 200> digits{};
+    for (int value = 0; value < 100; ++value) {
+        digits[2 * value] = static_cast<char>('0' + value / 10);
+        digits[2 * value + 1] = static_cast<char>('0' + value % 10);
+    }
+    return digits;
+}();
+
 void PutTwoDigits(char* out, int value) {
-    out[0] = static_cast<char>('0' + value / 10 % 10);
-    out[1] = static_cast<char>('0' + value % 10);
+    std::memcpy(out, &TWO_DIGITS[2 * value], 2);
 }
 
 // Building an ostringstream costs more than formatting a line (its locale facets are looked up one
@@ -44,38 +59,60 @@ std::ostringstream& BorrowStream() {
     return *stream;
 }
 
-// Hands the stream back as a new one would be: empty, default format, default locale.
+// A derived class may name a stream's words (iword, pword) and callbacks; libstdc++ keeps the first
+// eight words inside the stream and the rest in an array it allocates on demand.
+struct StreamExtras : std::ios_base {
+    static bool Present(const std::ios_base& stream) {
+        const auto& local = stream.*&StreamExtras::_M_local_word;
+        if (stream.*&StreamExtras::_M_callbacks != nullptr ||
+            stream.*&StreamExtras::_M_word != local)
+            return true;
+        for (const auto& word : local)
+            if (word._M_iword != 0 || word._M_pword != nullptr)
+                return true;
+        return false;
+    }
+};
+
+// Hands the stream back as a new one would be, so that nothing a line set on it reaches a later
+// line. Its format is put back; a stream given a locale, words or callbacks of its own, or another
+// buffer, is dropped, since only building a new one clears those.
 void ReturnStream(std::ostringstream& stream) {
     StreamPool* pool = internal::ThreadScratch<StreamPool>();
-    if (pool == nullptr || pool->idle.size() >= StreamPool::KEEP) {
+    if (pool == nullptr || pool->idle.size() >= StreamPool::KEEP ||
+        stream.std::ios::rdbuf() != stream.rdbuf() || stream.getloc() != std::locale() ||
+        StreamExtras::Present(stream)) {
         delete &stream;
         return;
     }
     stream.str(std::string());
+    stream.exceptions(std::ios_base::goodbit);
     stream.clear();
     stream.flags(std::ios_base::dec | std::ios_base::skipws);
     stream.width(0);
     stream.precision(6);
     stream.fill(' ');
-    if (stream.getloc() != std::locale())
-        stream.imbue(std::locale());
+    stream.tie(nullptr);
     pool->idle.emplace_back(&stream);
 }
 
-// Reads the text of a string buffer in place: str() would copy every line once more.
-struct LineText : std::stringbuf {
-    static std::pair<const char*, size_t> Of(std::stringbuf& buffer) {
-        const char* begin = (buffer.*&LineText::pbase)();
-        const char* end = (buffer.*&LineText::pptr)();
-        return {begin, static_cast<size_t>(end - begin)};
+// One write(2) of the whole line after what the stream already holds: the kernel never splits an
+// append of one call to a file, so the lines of other threads and processes never tear it, however
+// long it is. A stream without a descriptor (fmemopen, fopencookie), or a write that took only part
+// (a full pipe), leaves the rest to the stream. Like the "%s" write it stands for, it stops at an
+// embedded NUL.
+void WriteLine(std::streambuf& buffer, FILE* pipe) {
+    auto [text, size] = internal::LineBuffer::Text(buffer);
+    size = strnlen(text, size);
+    if (__fpending(pipe) != 0)
+        std::fflush(pipe);
+    const int fd = fileno(pipe);
+    const ssize_t written = fd < 0 ? 0 : write(fd, text, size);
+    const size_t done = written < 0 ? 0 : static_cast<size_t>(written);
+    if (done < size) {
+        std::fwrite(text + done, 1, size - done, pipe);
+        std::fflush(pipe);
     }
-};
-
-// One call under the stream's lock keeps lines of different threads whole. Like the "%s" write it
-// stands for, it stops at an embedded NUL.
-void WriteLine(std::stringbuf& buffer, FILE* pipe) {
-    const auto [text, size] = LineText::Of(buffer);
-    std::fwrite(text, 1, strnlen(text, size), pipe);
 }
 
 } // namespace
@@ -99,14 +136,15 @@ CLog::CLog(TLogSubSys subsys, FILE* pipe) : m_Stream(BorrowStream()), m_SubSys(s
 }
 
 CLog::~CLog() {
-    m_Stream.put('\n');
+    // A failed stream takes the newline with it; writing to it would set failbit, and a stream
+    // whose exception mask holds failbit would then throw out of the destructor.
+    if (m_Stream.good())
+        internal::LineBuffer::Append(m_Stream, "\n", 1);
     // A subsystem outside the enumeration, or one without a stream, drops the line.
     FILE* pipe =
         InRange(m_SubSys) ? __atomic_load_n(&m_LogPipe[m_SubSys], __ATOMIC_ACQUIRE) : nullptr;
-    if (pipe != nullptr) {
+    if (pipe != nullptr)
         WriteLine(*m_Stream.rdbuf(), pipe);
-        std::fflush(pipe);
-    }
     ReturnStream(m_Stream);
 }
 
@@ -119,8 +157,9 @@ std::ostringstream& CLog::Get(TLogLevel level, TLogSubSys) {
     header[9] = static_cast<char>('0' + now.millisecond / 100);
     PutTwoDigits(header + 10, now.millisecond % 100);
     const char* levelText = InRange(level) ? m_LevelStr[level] : "Invalid Level";
-    std::strcpy(header + 12, levelText);
-    m_Stream.write(header, static_cast<std::streamsize>(std::strlen(header)));
+    const size_t levelSize = InRange(level) ? 8 : 13;
+    std::memcpy(header + 12, levelText, levelSize);
+    internal::LineBuffer::Append(m_Stream, header, 12 + levelSize);
     return m_Stream;
 }
 
@@ -128,11 +167,15 @@ std::ostringstream& CLog::QGet(TLogLevel, TLogSubSys) {
     return m_Stream;
 }
 
+// The table keeps the address of its first mapping for good: Shutdown, and a file cut short under
+// it, put a private page of WARN words in its place, and the next Init maps the file there again.
+// A thread that loaded the address before reads WARN, never unmapped memory.
 bool CLog::Init(std::string) {
-    if (m_View != nullptr)
+    if (__atomic_load_n(&m_View, __ATOMIC_ACQUIRE) != nullptr)
         return true;
-    Shutdown(); // a file left open by an Init whose mapping failed
-    internal::LevelFileView view = internal::OpenLevelFile(WARN);
+    Shutdown(); // a file left open by an Init whose mapping failed, or whose table was lost
+    int32_t* page = m_Level == unmappedLevels ? nullptr : m_Level;
+    internal::LevelFileView view = internal::OpenLevelFile(WARN, page);
     m_fd = view.fd;
     if (view.fd < 0) {
         std::cerr << "CLog failed to initialise - " << std::strerror(view.error) << std::endl;
@@ -140,19 +183,18 @@ bool CLog::Init(std::string) {
     }
     if (view.table == nullptr)
         return false;
-    m_View = view.table;
-    m_Level = view.table;
+    internal::GuardLevelTable(view.table, &m_View);
+    if (page == nullptr)
+        m_Level = view.table;
+    __atomic_store_n(&m_View, view.table, __ATOMIC_RELEASE);
     return true;
 }
 
 void CLog::Shutdown() {
-    internal::LevelFileView view;
-    view.fd = m_fd;
-    view.table = static_cast<int32_t*>(m_View);
-    m_Level = unmappedLevels;
-    m_View = nullptr;
+    if (__atomic_exchange_n(&m_View, nullptr, __ATOMIC_ACQ_REL) != nullptr)
+        internal::MapPrivateTable(m_Level, WARN);
+    platform::CloseDescriptor(m_fd);
     m_fd = -1;
-    internal::CloseLevelFile(view);
 }
 
 void CLog::Clear() {
@@ -164,7 +206,8 @@ void CLog::Clear() {
 }
 
 bool CLog::ReportingLevel(TLogSubSys subsys, TLogLevel level) {
-    if (m_View == nullptr || !InRange(subsys) || !InRange(level))
+    if (__atomic_load_n(&m_View, __ATOMIC_ACQUIRE) == nullptr || !InRange(subsys) ||
+        !InRange(level))
         return false;
     // Finer levels are for the file's editors (ornlevel), not for applications.
     const int32_t stored = level > DEBUG ? DEBUG : level;

@@ -1,9 +1,13 @@
 #include "log/LogStatement.h"
 
+#include "log/LineBuffer.h"
 #include "log/ThreadScratch.h"
 #include "platform/Thread.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <unordered_map>
 
@@ -11,82 +15,74 @@ namespace OrnUtil::internal {
 
 namespace {
 
-// Demangling allocates and costs more than the rest of the line, so each thread keeps the texts of
-// the classes it has logged from, keyed by address (hashing the mangled name costs as much again).
-using ClassNames = std::unordered_map<const std::type_info*, std::string>;
+// A statement's prefix never changes for one thread and one class (or source file), and demangling
+// and formatting it costs more than the rest of the line: each thread keeps the prefixes it has
+// written, keyed by addresses (hashing the texts would cost as much again). The function text is a
+// literal (the macros see to it), so its address stands for it.
+struct Site {
+    const void* source; // the type_info of the class, or the file name
+    const char* function;
+    int line;
+    bool operator==(const Site& other) const {
+        return source == other.source && function == other.function && line == other.line;
+    }
+};
 
-const std::string& ClassText(const std::type_info& type, std::string& uncached) {
-    ClassNames* names = ThreadScratch<ClassNames>();
-    if (names == nullptr)
-        return uncached = className(type.name());
-    auto found = names->find(&type);
-    if (found == names->end())
-        found = names->emplace(&type, className(type.name())).first;
-    return found->second;
+struct SiteHash {
+    size_t operator()(const Site& site) const {
+        const std::hash<const void*> hash;
+        return hash(site.source) ^ (hash(site.function) << 1) ^ static_cast<size_t>(site.line);
+    }
+};
+
+struct Prefix {
+    uint32_t thread; // 0 for a new entry; a forked child's thread has a new identifier
+    std::string text;
+};
+
+using Prefixes = std::unordered_map<Site, Prefix, SiteHash>;
+
+// "<head><line>:<function>:" where the head is "<thread>:<class>:" or "<file>:".
+template <typename Head>
+std::ostream& WritePrefix(std::ostream& line, const Site& site, Head head) {
+    const uint32_t thread = platform::CurrentThreadId();
+    const auto text = [&] {
+        return head(thread) + std::to_string(site.line) + ':' + site.function + ':';
+    };
+    Prefixes* prefixes = ThreadScratch<Prefixes>();
+    if (prefixes == nullptr) {
+        const std::string uncached = text();
+        LineBuffer::Append(line, uncached.data(), uncached.size());
+        return line;
+    }
+    Prefix& prefix = (*prefixes)[site];
+    if (prefix.thread != thread)
+        prefix = {thread, text()};
+    LineBuffer::Append(line, prefix.text.data(), prefix.text.size());
+    return line;
 }
 
-// Collects the prefix and hands it to the line in as few writes as it can: each write to a stream
-// costs more than formatting the numbers by hand.
-class Prefix {
-public:
-    explicit Prefix(std::ostream& line) : m_Line(line) {}
-    ~Prefix() { Flush(); }
-
-    Prefix& operator<<(const char* text) { return Append(text, std::strlen(text)); }
-    Prefix& operator<<(const std::string& text) { return Append(text.data(), text.size()); }
-    Prefix& operator<<(char c) { return Append(&c, 1); }
-
-    Prefix& Number(unsigned long value, unsigned base) {
-        char digits[24];
-        char* end = digits + sizeof digits;
-        char* begin = end;
-        do {
-            *--begin = "0123456789abcdef"[value % base];
-            value /= base;
-        } while (value != 0);
-        return Append(begin, static_cast<size_t>(end - begin));
-    }
-
-private:
-    Prefix& Append(const char* text, size_t size) {
-        if (m_Size + size > sizeof m_Text)
-            Flush();
-        if (size > sizeof m_Text) {
-            m_Line.write(text, static_cast<std::streamsize>(size));
-        } else {
-            std::memcpy(m_Text + m_Size, text, size);
-            m_Size += size;
-        }
-        return *this;
-    }
-    void Flush() {
-        m_Line.write(m_Text, static_cast<std::streamsize>(m_Size));
-        m_Size = 0;
-    }
-
-    std::ostream& m_Line;
-    char m_Text[256];
-    size_t m_Size = 0;
-};
+std::string Hex(uint32_t value) {
+    char digits[16];
+    return std::string(digits,
+                       static_cast<size_t>(std::snprintf(digits, sizeof digits, "%x", value)));
+}
 
 } // namespace
 
 std::ostream& LogPrefix(std::ostream& line, const std::type_info& type, int sourceLine,
                         const char* function) {
-    std::string uncached;
-    Prefix prefix(line);
-    prefix.Number(platform::CurrentThreadId(), 16) << ':' << ClassText(type, uncached) << ':';
-    prefix.Number(static_cast<unsigned long>(sourceLine), 10) << ':' << function << ':';
-    return line;
+    return WritePrefix(line, {&type, function, sourceLine}, [&type](uint32_t thread) {
+        return Hex(thread) + ':' + className(type.name()) + ':';
+    });
 }
 
 std::ostream& LogFilePrefix(std::ostream& line, const char* file, int sourceLine,
                             const char* function) {
-    const char* slash = std::strrchr(file, '/');
-    Prefix prefix(line);
-    prefix << (slash != nullptr ? slash + 1 : file) << ':';
-    prefix.Number(static_cast<unsigned long>(sourceLine), 10) << ':' << function << ':';
-    return line;
+    return WritePrefix(line, {file, function, sourceLine}, [file](uint32_t) {
+        const char* slash = std::strrchr(file, '/');
+        return std::string(slash != nullptr ? slash + 1 : file) + ':';
+    });
 }
 
 } // namespace OrnUtil::internal

@@ -6,7 +6,8 @@
 // WSASend: 32" to APP's stream (stderr unless the application set another). It must stand inside a
 // member function: the class text is the dynamic type of *this. ORN_LOG_STATIC names the class for
 // a static member function, which has no *this. ORN_LOG_FILE writes the source file's name in place
-// of the thread and the class.
+// of the thread and the class. The function text must be a literal: its address keys each thread's
+// cache of prefixes.
 #pragma once
 
 #include <OrnUtil/Log.h>
@@ -32,16 +33,16 @@ std::ostream& LogFilePrefix(std::ostream& line, const char* file, int sourceLine
     if (__builtin_expect((level) > ::OrnUtil::CLog::ReportingLevel(APP), 1)) {                     \
     } else                                                                                         \
         ::OrnUtil::internal::LogPrefix(::OrnUtil::CLog(APP, stderr).Get((level), APP),             \
-                                       typeid(*this), __LINE__, (function))
+                                       typeid(*this), __LINE__, function "")
 
 #define ORN_LOG_STATIC(level, Class, function)                                                     \
     if ((level) > ::OrnUtil::CLog::ReportingLevel(APP)) {                                          \
     } else                                                                                         \
         ::OrnUtil::internal::LogPrefix(::OrnUtil::CLog(APP, stderr).Get((level), APP),             \
-                                       typeid(Class), __LINE__, (function))
+                                       typeid(Class), __LINE__, function "")
 
 #define ORN_LOG_FILE(level, function)                                                              \
     if (__builtin_expect((level) > ::OrnUtil::CLog::ReportingLevel(APP), 1)) {                     \
     } else                                                                                         \
         ::OrnUtil::internal::LogFilePrefix(::OrnUtil::CLog(APP, stderr).Get((level), APP),         \
-                                           __FILE__, __LINE__, (function))
+                                           __FILE__, __LINE__, function "")
