@@ -11,17 +11,16 @@ using testing::HasSubstr;
 
 namespace {
 
-// Also a forward proxy as libcurl sees one (a request for an absolute URL), which answers itself
-// once the client sends Basic credentials.
+const char* const BOMB = "head -c 33554432 /dev/zero | gzip -c"; // 32 MiB of zeros in 32 KiB
+
+// Also a forward proxy (asked for absolute URLs) that answers itself once given Basic credentials.
 HttpResponse Serve(const HttpRequest& request) {
     if (request.target.rfind("/to?", 0) == 0)
         return {302, {{"Location", request.target.substr(4)}}, ""};
     if (request.target.rfind("http:", 0) == 0 && request.Header("Proxy-Authorization").empty())
         return {407, {{"Proxy-Authenticate", "Basic realm=\"loopback\""}}, ""};
-    if (request.target == "/bomb") // 32 MiB of zeros in 32 KiB
-        return {200,
-                {{"Content-Encoding", "gzip"}},
-                Run({"/bin/sh", "-c", "head -c 33554432 /dev/zero | gzip -c"}).out};
+    if (request.target == "/bomb")
+        return {200, {{"Content-Encoding", "gzip"}}, Run({"/bin/sh", "-c", BOMB}).out};
     if (request.target == "/large")
         return {200, {{"Set-Cookie", "session=42"}}, std::string(300000, 'x') + "end"};
     return {request.target == "/missing" ? 404 : 200, {}, request.method + " " + request.body};
@@ -95,19 +94,17 @@ TEST_F(Http, TheResponseReplacesTheBufferWhoseContentIsPosted) {
     EXPECT_EQ(Last().Header("Content-Type") + Last().Header("X-Trace"), "text/plain");
     EXPECT_EQ(Last().Header("Cookie"), "session=42; bb=2; a=1");
 
+    // Cookies go to the request's own host only, not where a redirect leads.
+    LoopbackHttpServer elsewhere(&Serve, 0, "127.0.0.2");
+    EXPECT_EQ(Failure(m_Http, m_Origin.Url("/to?" + elsewhere.Url("/echo"))), "");
+    EXPECT_EQ(Failure(m_Http, elsewhere.Url("/echo")), "");
+    EXPECT_EQ(elsewhere.Requests().at(0).Header("Cookie"), "");
+    EXPECT_EQ(elsewhere.Requests().at(1).Header("Cookie"), "bb=2; a=1");
+
     // Beyond 1 MiB libcurl would otherwise ask for "100-continue" and wait for it.
     m_Buffer.assign(1100000, 'b');
     EXPECT_EQ(Failure(m_Http, m_Origin.Url("/echo")), "");
     EXPECT_EQ(Last().Header("Expect") + std::to_string(Last().body.size()), "1100000");
-
-    // Cookies go to the request's own host only, not where a redirect leads.
-    LoopbackHttpServer elsewhere(&Serve, 0, "127.0.0.2");
-    m_Http.Reset();
-    m_Buffer.clear();
-    EXPECT_EQ(Failure(m_Http, m_Origin.Url("/to?" + elsewhere.Url("/echo"))), "");
-    EXPECT_EQ(elsewhere.Requests().at(0).Header("Cookie"), "");
-    EXPECT_EQ(Failure(m_Http, elsewhere.Url("/echo")), "");
-    EXPECT_EQ(elsewhere.Requests().at(1).Header("Cookie"), "bb=2; a=1");
 }
 
 TEST_F(Http, UrlEncodingAndFormsMakeTheBody) {
@@ -178,8 +175,12 @@ TEST_F(Http, EveryObjectSharesOneConnectionCacheKeyedOnTheProxyAndItsCredentials
         }
         return true;
     };
+    auto earlier = std::make_unique<HTTPcURL>(m_Buffer); // gets a cookie, and its handle goes back
+    EXPECT_EQ(Failure(*earlier, m_Origin.Url("/large")), "");
+    earlier.reset();
     EXPECT_TRUE(posts("a", 10));
     EXPECT_EQ(m_Origin.Connections(), 1);
+    EXPECT_EQ(Last().Header("Cookie"), "") << "cookies stay with their object";
     auto other = std::async(std::launch::async, posts, "b", 40);
     EXPECT_TRUE(posts("c", 40));
     EXPECT_TRUE(other.get());
@@ -203,16 +204,14 @@ TEST_F(Http, ACallersWriteFunctionBoundsTheDecodedBody) {
     EXPECT_LE(m_Buffer.size(), 1u << 20);
 }
 
-// openssl's test server with a certificate made for 127.0.0.1: its status page tells whether the
-// TLS session was resumed.
+// openssl's test server, whose status page tells whether the TLS session was resumed.
 TEST_F(Http, TlsTrustsOnlyTheCallersCertificateAndSharesItsSessions) {
     const std::string key = m_Dir / "key.pem", cert = m_Dir / "cert.pem";
-    ASSERT_EQ(
-        testing_support::Run({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-                              "ec_paramgen_curve:P-256", "-nodes", "-keyout", key, "-out", cert,
-                              "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"})
-            .exitCode,
-        0);
+    ASSERT_EQ(testing_support::Run({"/usr/bin/openssl", "req", "-x509", "-newkey", "ed25519",
+                                    "-nodes", "-keyout", key, "-out", cert, "-subj",
+                                    "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"})
+                  .exitCode,
+              0);
     const std::string port = std::to_string(FreeLoopbackPort());
     ServerProcess server({"/usr/bin/openssl", "s_server", "-accept", "127.0.0.1:" + port, "-cert",
                           cert, "-key", key, "-www"});
@@ -226,6 +225,16 @@ TEST_F(Http, TlsTrustsOnlyTheCallersCertificateAndSharesItsSessions) {
         EXPECT_EQ(Failure(trusting, url), "");
         EXPECT_THAT(Body(), HasSubstr(session));
     }
+}
+
+// Without the fixture, whose object would keep the cache in use.
+TEST(HttpGlobalCleanup, ReleasesTheSharedConnections) {
+    LoopbackHttpServer origin(&Serve);
+    std::vector<char> buffer;
+    HTTPcURL(buffer).Perform(origin.Url("/echo"), "", "");
+    HTTPcURL::GlobalCleanup();
+    HTTPcURL(buffer).Perform(origin.Url("/echo"), "", "");
+    EXPECT_EQ(origin.Connections(), 2);
 }
 
 } // namespace

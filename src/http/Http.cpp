@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 #include <stdexcept>
+#include <vector>
 
 namespace {
 
@@ -16,8 +17,15 @@ namespace {
 struct SharedCache {
     std::mutex mutex;
     CURLSH* share = nullptr;
+    // Handles of released objects, reset and without cookies: a handle made anew costs libcurl a
+    // transfer engine and its wake-up socket pair, about as much as a request on an open
+    // connection.
+    std::vector<CURL*> idle;
     std::mutex locks[CURL_LOCK_DATA_LAST];
 };
+
+// A burst of objects on many threads does not keep all its handles for good.
+const size_t MAX_IDLE_HANDLES = 8;
 
 // Never destroyed: a handle released during the process's exit may still take its locks.
 SharedCache& Cache() {
@@ -45,19 +53,48 @@ CURLSH* NewShare() {
     return share;
 }
 
-// Without a share (no memory for it) the handle keeps a cache of its own.
-void JoinCache(CURL* curl) {
+// An idle handle or a new one, on the shared cache (without a share, for want of memory, the
+// handle keeps a cache of its own); null when none can be made.
+CURL* TakeHandle() {
     SharedCache& cache = Cache();
     std::lock_guard<std::mutex> hold(cache.mutex);
+    CURL* curl = nullptr;
+    if (!cache.idle.empty()) {
+        curl = cache.idle.back();
+        cache.idle.pop_back();
+    } else {
+        curl = curl_easy_init();
+    }
     if (cache.share == nullptr)
         cache.share = NewShare();
-    curl_easy_setopt(curl, CURLOPT_SHARE, cache.share);
+    if (curl != nullptr)
+        curl_easy_setopt(curl, CURLOPT_SHARE, cache.share);
+    return curl;
+}
+
+void GiveBack(CURL* curl) {
+    // A jar a derived class set is written now, as the handle's release would write it.
+    curl_easy_setopt(curl, CURLOPT_COOKIELIST, "FLUSH");
+    curl_easy_setopt(curl, CURLOPT_COOKIELIST, "ALL");
+    curl_easy_reset(curl);
+    SharedCache& cache = Cache();
+    {
+        std::lock_guard<std::mutex> hold(cache.mutex);
+        if (cache.idle.size() < MAX_IDLE_HANDLES) {
+            cache.idle.push_back(curl);
+            return;
+        }
+    }
+    curl_easy_cleanup(curl);
 }
 
 // A share that handles still use stays; the next GlobalCleanup may release it.
 void ReleaseCache() {
     SharedCache& cache = Cache();
     std::lock_guard<std::mutex> hold(cache.mutex);
+    for (CURL* curl : cache.idle)
+        curl_easy_cleanup(curl);
+    cache.idle.clear();
     if (cache.share != nullptr && curl_share_cleanup(cache.share) == CURLSHE_OK)
         cache.share = nullptr;
 }
@@ -146,16 +183,15 @@ void HTTPcURL::FormAddPtr(const std::string& name, const void* data, int length,
 
 HTTPcURL::HTTPcURL(std::vector<char>& buffer) : m_Buffer(buffer) {
     curl_global_init(CURL_GLOBAL_ALL);
-    m_Curl = curl_easy_init();
+    m_Curl = TakeHandle();
     if (m_Curl == nullptr)
         throw std::runtime_error("Unable to initialise HTTP library");
-    JoinCache(m_Curl);
     Init();
 }
 
 HTTPcURL::~HTTPcURL() {
     FreeLists();
-    curl_easy_cleanup(m_Curl);
+    GiveBack(m_Curl);
 }
 
 void HTTPcURL::GlobalInit() {

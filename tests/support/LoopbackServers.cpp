@@ -100,11 +100,11 @@ struct LoopbackHttpServer::Connection {
     std::string in;
 };
 
-LoopbackHttpServer::LoopbackHttpServer(Handler handler, uint16_t port, const std::string& address)
-    : m_Handler(std::move(handler)), m_Address(address), m_Port(port) {
+LoopbackHttpServer::LoopbackHttpServer(Handler handler, uint16_t port, std::string ip)
+    : m_Handler(std::move(handler)), m_Ip(std::move(ip)), m_Port(port) {
     if (pipe2(m_Wake, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe2 failed");
-    m_Listener = LoopbackListener(m_Port, address);
+    m_Listener = LoopbackListener(m_Port, m_Ip);
     m_Thread = std::thread([this] { Serve(); });
 }
 
@@ -116,17 +116,12 @@ LoopbackHttpServer::~LoopbackHttpServer() {
 }
 
 std::string LoopbackHttpServer::Url(const std::string& path) const {
-    return "http://" + m_Address + ":" + std::to_string(m_Port) + path;
+    return "http://" + m_Ip + ":" + std::to_string(m_Port) + path;
 }
 
 std::vector<HttpRequest> LoopbackHttpServer::Requests() const {
     std::lock_guard<std::mutex> lock(m_Mutex);
     return m_Requests;
-}
-
-int LoopbackHttpServer::Connections() const {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    return m_Connections;
 }
 
 // One thread serves every connection: benchmarks open thousands of them. A response is sent
@@ -149,7 +144,6 @@ void LoopbackHttpServer::Serve() {
             const int fd = accept4(m_Listener, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd >= 0) {
                 connections.push_back(Connection{fd, {}});
-                std::lock_guard<std::mutex> lock(m_Mutex);
                 ++m_Connections;
             }
         }

@@ -3,6 +3,7 @@
 // child processes. Nothing here depends on the test framework.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -37,8 +38,7 @@ class LoopbackHttpServer {
 public:
     using Handler = std::function<HttpResponse(const HttpRequest&)>;
     // On a free port, or on `port`.
-    explicit LoopbackHttpServer(Handler handler, uint16_t port = 0,
-                                const std::string& address = "127.0.0.1");
+    explicit LoopbackHttpServer(Handler handler, uint16_t port = 0, std::string ip = "127.0.0.1");
     ~LoopbackHttpServer();
     LoopbackHttpServer(const LoopbackHttpServer&) = delete;
     LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
@@ -48,7 +48,7 @@ public:
     // Every request served so far, in order.
     std::vector<HttpRequest> Requests() const;
     // The connections accepted so far.
-    int Connections() const;
+    int Connections() const { return m_Connections; }
 
 private:
     struct Connection;
@@ -56,13 +56,13 @@ private:
     bool Receive(Connection& connection);
 
     Handler m_Handler;
-    std::string m_Address;
+    std::string m_Ip;
     int m_Listener = -1;
     int m_Wake[2] = {-1, -1};
     uint16_t m_Port = 0;
     mutable std::mutex m_Mutex;
     std::vector<HttpRequest> m_Requests;
-    int m_Connections = 0;
+    std::atomic<int> m_Connections{0};
     std::thread m_Thread;
 };
 
