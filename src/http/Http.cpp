@@ -73,7 +73,8 @@ CURL* TakeHandle() {
 }
 
 void GiveBack(CURL* curl) {
-    // A jar a derived class set is written now, as the handle's release would write it.
+    // The jar is written now, as the handle's release would write it (a derived class may have set
+    // one of its own), and the next object starts without cookies.
     curl_easy_setopt(curl, CURLOPT_COOKIELIST, "FLUSH");
     curl_easy_setopt(curl, CURLOPT_COOKIELIST, "ALL");
     curl_easy_reset(curl);
@@ -212,8 +213,9 @@ void HTTPcURL::Init() {
     curl_easy_setopt(m_Curl, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(m_Curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(m_Curl, CURLOPT_MAXREDIRS, 10L);
-    // Cookies received live as long as the handle and are never stored.
-    curl_easy_setopt(m_Curl, CURLOPT_COOKIEFILE, "");
+    // Cookies received live as long as the object; the jar only switches the cookie engine on (a
+    // cookie file would do too, but curl_easy_reset loses the list of files without freeing it).
+    curl_easy_setopt(m_Curl, CURLOPT_COOKIEJAR, "/dev/null");
     curl_easy_setopt(m_Curl, CURLOPT_POSTREDIR,
                      static_cast<long>(CURL_REDIR_POST_301 | CURL_REDIR_POST_302));
     curl_easy_setopt(m_Curl, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NO_REVOKE));
