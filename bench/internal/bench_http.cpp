@@ -1,7 +1,9 @@
-// GET requests against a loopback keep-alive server through HTTPcURL, beside a raw libcurl easy
-// handle reused for every request and beside a raw handle made for each request (a new handle
-// opens a new connection: the same price a new HTTPcURL pays); and one proxy lookup on environment
-// settings, beside the bare getenv calls that read the same variables.
+// GET requests of 100 B and 64 KiB bodies against a loopback keep-alive server through HTTPcURL (a
+// new object per request, or one object reused with Reset), beside one raw libcurl easy handle
+// reused for every request: plain (HttpGet), or set up as HTTPcURL sets its handle, so that both
+// send the same request (HttpGetSameRequest); and beside a raw handle made for each request. Also
+// one proxy lookup on environment settings, beside the bare getenv calls that read the same
+// variables.
 #include "LoopbackServers.h"
 #include "proxy/WinAutoProxy.h"
 
@@ -23,9 +25,13 @@ const char* const PROXY_VARIABLES[] = {"auto_proxy", "AUTO_PROXY", "all_proxy", 
                                        "ftp_proxy",  "FTP_PROXY",  "no_proxy",    "NO_PROXY"};
 
 // The requests go direct: no proxy variable is set, and the resolver's answer is "no settings".
+// "/<n>" answers n bytes.
 LoopbackHttpServer& Server() {
-    static LoopbackHttpServer server([](const HttpRequest&) {
-        return HttpResponse{200, {{"Content-Type", "text/plain"}}, std::string(512, 'x')};
+    static LoopbackHttpServer server([](const HttpRequest& request) {
+        return HttpResponse{
+            200,
+            {{"Content-Type", "text/plain"}},
+            std::string(std::strtoul(request.target.c_str() + 1, nullptr, 10), 'x')};
     });
     for (const char* name : PROXY_VARIABLES)
         unsetenv(name);
@@ -38,49 +44,80 @@ size_t Append(char* data, size_t size, size_t count, void* buffer) {
     return size * count;
 }
 
-// A direct handle for the URL that appends the body to the buffer.
-CURL* NewHandle(const std::string& url, std::vector<char>& buffer) {
+// A direct handle for the URL that appends the body to the buffer; with `sameRequest`, set up as
+// HTTPcURL sets its own.
+CURL* NewHandle(const std::string& url, std::vector<char>& buffer, bool sameRequest,
+                curl_slist* headers) {
     CURL* curl = curl_easy_init();
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Append);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &buffer);
     curl_easy_setopt(curl, CURLOPT_PROXY, "");
+    if (sameRequest) {
+        curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+        curl_easy_setopt(curl, CURLOPT_TRANSFER_ENCODING, 1L);
+        curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(curl, CURLOPT_COOKIEJAR, "/dev/null");
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+        curl_easy_setopt(curl, CURLOPT_PROXYAUTH,
+                         static_cast<long>(CURLAUTH_BASIC | CURLAUTH_NEGOTIATE | CURLAUTH_NTLM));
+        curl_easy_setopt(curl, CURLOPT_PROXYUSERPWD, ":");
+    }
     return curl;
 }
 
 void Fetch(benchmark::State& state, CURL* curl, std::vector<char>& buffer) {
     buffer.clear();
-    if (curl_easy_perform(curl) != CURLE_OK || buffer.size() != 512)
+    if (curl_easy_perform(curl) != CURLE_OK || buffer.size() != static_cast<size_t>(state.range(0)))
         state.SkipWithError("request failed");
 }
 
-void GetBaseline(benchmark::State& state) {
-    const std::string url = Server().Url("/data");
+std::string Url(const benchmark::State& state) {
+    return Server().Url("/" + std::to_string(state.range(0)));
+}
+
+void ReusedHandle(benchmark::State& state, bool sameRequest) {
+    const std::string url = Url(state);
     curl_global_init(CURL_GLOBAL_ALL);
     std::vector<char> buffer;
-    CURL* curl = NewHandle(url, buffer);
+    curl_slist* headers = curl_slist_append(nullptr, "Expect:");
+    CURL* curl = NewHandle(url, buffer, sameRequest, headers);
     for (auto _ : state)
         Fetch(state, curl, buffer);
     curl_easy_cleanup(curl);
+    curl_slist_free_all(headers);
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(GetBaseline)->Name("HttpGet/baseline")->UseRealTime();
+
+void GetBaseline(benchmark::State& state) {
+    ReusedHandle(state, false);
+}
+BENCHMARK(GetBaseline)->Name("HttpGet/baseline")->Arg(100)->Arg(65536)->UseRealTime();
+
+void GetSameRequestBaseline(benchmark::State& state) {
+    ReusedHandle(state, true);
+}
+BENCHMARK(GetSameRequestBaseline)
+    ->Name("HttpGetSameRequest/baseline")
+    ->Arg(100)
+    ->Arg(65536)
+    ->UseRealTime();
 
 void GetNewHandleBaseline(benchmark::State& state) {
-    const std::string url = Server().Url("/data");
+    const std::string url = Url(state);
     curl_global_init(CURL_GLOBAL_ALL);
     std::vector<char> buffer;
     for (auto _ : state) {
-        CURL* curl = NewHandle(url, buffer);
+        CURL* curl = NewHandle(url, buffer, false, nullptr);
         Fetch(state, curl, buffer);
         curl_easy_cleanup(curl);
     }
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(GetNewHandleBaseline)->Name("HttpGetNewHandle/baseline")->UseRealTime();
+BENCHMARK(GetNewHandleBaseline)->Name("HttpGetNewHandle/baseline")->Arg(100)->UseRealTime();
 
 void GetNewObject(benchmark::State& state) {
-    const std::string url = Server().Url("/data");
+    const std::string url = Url(state);
     std::vector<char> buffer;
     for (auto _ : state) {
         buffer.clear();
@@ -89,11 +126,12 @@ void GetNewObject(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(GetNewObject)->Name("HttpGet/new_object")->UseRealTime();
-BENCHMARK(GetNewObject)->Name("HttpGetNewHandle/new_object")->UseRealTime();
+BENCHMARK(GetNewObject)->Name("HttpGet/new_object")->Arg(100)->Arg(65536)->UseRealTime();
+BENCHMARK(GetNewObject)->Name("HttpGetSameRequest/new_object")->Arg(100)->Arg(65536)->UseRealTime();
+BENCHMARK(GetNewObject)->Name("HttpGetNewHandle/new_object")->Arg(100)->UseRealTime();
 
 void GetReusedObject(benchmark::State& state) {
-    const std::string url = Server().Url("/data");
+    const std::string url = Url(state);
     std::vector<char> buffer;
     HTTPcURL http(buffer);
     for (auto _ : state) {
@@ -103,7 +141,12 @@ void GetReusedObject(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(GetReusedObject)->Name("HttpGet/reused_with_reset")->UseRealTime();
+BENCHMARK(GetReusedObject)->Name("HttpGet/reused_with_reset")->Arg(100)->Arg(65536)->UseRealTime();
+BENCHMARK(GetReusedObject)
+    ->Name("HttpGetSameRequest/reused_with_reset")
+    ->Arg(100)
+    ->Arg(65536)
+    ->UseRealTime();
 
 void SetProxyEnvironment() {
     for (const char* name : PROXY_VARIABLES)

@@ -20,6 +20,9 @@
 /// request body (SetContent, UrlEncode) and where the response arrives; it must outlive the object.
 /// Before every attempt the process-wide proxy resolver picks the proxy; a proxy whose name cannot
 /// be resolved is reported failed and the request is tried again with the resolver's next answer.
+/// Every object of the process shares one cache of connections, TLS sessions and DNS answers, so a
+/// new object per request reuses an open connection; a connection serves only the proxy and proxy
+/// credentials it was opened with. Cookies stay with each object.
 class ORNUTILS_API HTTPcURL : public std::enable_shared_from_this<HTTPcURL> {
 public:
     static const int BufferSize = 16384; ///< a size of the interface; the library itself uses none
@@ -34,6 +37,7 @@ public:
     HTTPcURL& operator=(const HTTPcURL&) = delete;
 
     /// libcurl's process-wide set-up and tear-down; the library never calls them itself.
+    /// GlobalCleanup also releases the shared connection cache once no object uses it.
     ///@{
     static void GlobalInit();
     static void GlobalCleanup();
@@ -41,7 +45,8 @@ public:
 
     /// Adds the header line "name: value", neither part checked.
     void HeaderAdd(const std::string& name, const std::string& value);
-    /// Adds "cookie;" to the cookies sent with every later request (Reset keeps them).
+    /// Adds "cookie;" ("name=value", or several joined by ";") to the cookies sent to the host of
+    /// every later request, not to another host a redirect leads to. Reset keeps them.
     void CookieAdd(const std::string& cookie);
     /// Adds a multipart form part (the request becomes a multipart POST); empty content adds
     /// nothing. A part libcurl refuses is logged and left out.
@@ -60,6 +65,8 @@ public:
     /// Sends the request: a multipart POST with a form, a POST of the buffer when it holds bytes,
     /// else a GET. Returns true on a status below 300; otherwise throws std::runtime_error
     /// ("HTTP operation failed: <libcurl's text> HTTP_CODE:<status>", status 0 when none came).
+    /// The response is kept whole and decoded, with no size limit: to bound it, set a write
+    /// function of your own on m_Curl in PerformRequest (see the README).
     virtual bool Perform(const std::string& url, const std::string& proxyUser,
                          const std::string& proxyPassword);
     /// The transfer with proxy selection and the retry; returns libcurl's code and never throws for
@@ -76,7 +83,7 @@ protected:
     /// buffer's content.
     bool m_FirstWrite = true;
     std::vector<char>& m_Buffer; ///< the caller's vector: request body and response
-    std::string m_Cookies;       ///< the cookies CookieAdd collected, sent with every request
+    std::string m_Cookies;       ///< the cookies CookieAdd collected, sent to each request's host
 
 private:
     void Init();

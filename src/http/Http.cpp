@@ -1,14 +1,136 @@
+#include "internal/Text.h"
 #include "log/LogStatement.h"
 #include "proxy/WinAutoProxy.h"
 
 #include <OrnUtil/Http.h>
+#include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
+#include <vector>
 
 namespace {
 
-// Cookies received live as long as the handle; the jar only switches the cookie engine on.
-const char* const COOKIE_JAR = "/dev/null";
+// One cache of connections, TLS sessions and DNS answers for every handle of the process, so
+// that a new object per request finds its connection open. libcurl keys a connection on the
+// proxy and its credentials, so none serves other settings. Cookies stay with each handle.
+struct SharedCache {
+    std::mutex mutex;
+    CURLSH* share = nullptr;
+    // Handles of released objects, reset and without cookies: a handle made anew costs libcurl a
+    // transfer engine and its wake-up socket pair, about as much as a request on an open
+    // connection.
+    std::vector<CURL*> idle;
+    std::mutex locks[CURL_LOCK_DATA_LAST];
+};
+
+// A burst of objects on many threads does not keep all its handles for good.
+const size_t MAX_IDLE_HANDLES = 8;
+
+// Never destroyed: a handle released during the process's exit may still take its locks.
+SharedCache& Cache() {
+    static SharedCache* const cache = new SharedCache;
+    return *cache;
+}
+
+void LockCache(CURL*, curl_lock_data data, curl_lock_access, void*) {
+    Cache().locks[data].lock();
+}
+
+void UnlockCache(CURL*, curl_lock_data data, void*) {
+    Cache().locks[data].unlock();
+}
+
+CURLSH* NewShare() {
+    CURLSH* share = curl_share_init();
+    if (share == nullptr)
+        return nullptr;
+    curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &LockCache);
+    curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &UnlockCache);
+    for (const curl_lock_data data :
+         {CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION, CURL_LOCK_DATA_CONNECT})
+        curl_share_setopt(share, CURLSHOPT_SHARE, data);
+    return share;
+}
+
+// An idle handle or a new one, on the shared cache (without a share, for want of memory, the
+// handle keeps a cache of its own); null when none can be made.
+CURL* TakeHandle() {
+    SharedCache& cache = Cache();
+    std::lock_guard<std::mutex> hold(cache.mutex);
+    CURL* curl = nullptr;
+    if (!cache.idle.empty()) {
+        curl = cache.idle.back();
+        cache.idle.pop_back();
+    } else {
+        curl = curl_easy_init();
+    }
+    if (cache.share == nullptr)
+        cache.share = NewShare();
+    if (curl != nullptr)
+        curl_easy_setopt(curl, CURLOPT_SHARE, cache.share);
+    return curl;
+}
+
+void GiveBack(CURL* curl) {
+    // The jar is written now, as the handle's release would write it (a derived class may have set
+    // one of its own), and the next object starts without cookies.
+    curl_easy_setopt(curl, CURLOPT_COOKIELIST, "FLUSH");
+    curl_easy_setopt(curl, CURLOPT_COOKIELIST, "ALL");
+    curl_easy_reset(curl);
+    SharedCache& cache = Cache();
+    {
+        std::lock_guard<std::mutex> hold(cache.mutex);
+        if (cache.idle.size() < MAX_IDLE_HANDLES) {
+            cache.idle.push_back(curl);
+            return;
+        }
+    }
+    curl_easy_cleanup(curl);
+}
+
+// A share that handles still use stays; the next GlobalCleanup may release it.
+void ReleaseCache() {
+    SharedCache& cache = Cache();
+    std::lock_guard<std::mutex> hold(cache.mutex);
+    for (CURL* curl : cache.idle)
+        curl_easy_cleanup(curl);
+    cache.idle.clear();
+    if (cache.share != nullptr && curl_share_cleanup(cache.share) == CURLSHE_OK)
+        cache.share = nullptr;
+}
+
+// The host part of the URL as libcurl matches cookies against it, "" when it has none.
+std::string HostOf(const std::string& url) {
+    std::string host;
+    CURLU* parts = curl_url();
+    char* text = nullptr;
+    if (parts != nullptr &&
+        curl_url_set(parts, CURLUPART_URL, url.c_str(), CURLU_GUESS_SCHEME) == CURLUE_OK &&
+        curl_url_get(parts, CURLUPART_HOST, &text, 0) == CURLUE_OK) {
+        host = text;
+        if (host.size() > 1 && host.front() == '[')
+            host = host.substr(1, host.size() - 2);
+    }
+    curl_free(text);
+    curl_url_cleanup(parts);
+    return host;
+}
+
+// The caller's "name=value;" cookies, bound to the host alone (no subdomain, every path), so that
+// a redirect to another host does not carry them.
+void GiveCookiesTo(CURL* curl, const std::string& cookies, const std::string& host) {
+    for (const std::string& entry : OrnUtil::internal::SplitList(cookies)) {
+        const std::string_view cookie = OrnUtil::internal::Trimmed(entry);
+        if (cookie.empty())
+            continue;
+        const size_t equals = std::min(cookie.find('='), cookie.size());
+        const std::string line = host + "\tFALSE\t/\tFALSE\t0\t" +
+                                 std::string(cookie.substr(0, equals)) + "\t" +
+                                 std::string(cookie.substr(std::min(equals + 1, cookie.size())));
+        curl_easy_setopt(curl, CURLOPT_COOKIELIST, line.c_str());
+    }
+}
 
 } // namespace
 
@@ -62,7 +184,7 @@ void HTTPcURL::FormAddPtr(const std::string& name, const void* data, int length,
 
 HTTPcURL::HTTPcURL(std::vector<char>& buffer) : m_Buffer(buffer) {
     curl_global_init(CURL_GLOBAL_ALL);
-    m_Curl = curl_easy_init();
+    m_Curl = TakeHandle();
     if (m_Curl == nullptr)
         throw std::runtime_error("Unable to initialise HTTP library");
     Init();
@@ -70,7 +192,7 @@ HTTPcURL::HTTPcURL(std::vector<char>& buffer) : m_Buffer(buffer) {
 
 HTTPcURL::~HTTPcURL() {
     FreeLists();
-    curl_easy_cleanup(m_Curl);
+    GiveBack(m_Curl);
 }
 
 void HTTPcURL::GlobalInit() {
@@ -78,6 +200,7 @@ void HTTPcURL::GlobalInit() {
 }
 
 void HTTPcURL::GlobalCleanup() {
+    ReleaseCache();
     curl_global_cleanup();
 }
 
@@ -90,7 +213,9 @@ void HTTPcURL::Init() {
     curl_easy_setopt(m_Curl, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(m_Curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(m_Curl, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(m_Curl, CURLOPT_COOKIEJAR, COOKIE_JAR);
+    // Cookies received live as long as the object; the jar only switches the cookie engine on (a
+    // cookie file would do too, but curl_easy_reset loses the list of files without freeing it).
+    curl_easy_setopt(m_Curl, CURLOPT_COOKIEJAR, "/dev/null");
     curl_easy_setopt(m_Curl, CURLOPT_POSTREDIR,
                      static_cast<long>(CURL_REDIR_POST_301 | CURL_REDIR_POST_302));
     curl_easy_setopt(m_Curl, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NO_REVOKE));
@@ -101,10 +226,8 @@ void HTTPcURL::Init() {
 }
 
 void HTTPcURL::FreeLists() {
-    if (m_Headers != nullptr)
-        curl_slist_free_all(m_Headers);
-    if (m_FormPost != nullptr)
-        FreeForm(m_FormPost);
+    curl_slist_free_all(m_Headers);
+    FreeForm(m_FormPost);
     m_Headers = nullptr;
     m_FormPost = nullptr;
     m_FormLast = nullptr;
@@ -144,7 +267,7 @@ bool HTTPcURL::Perform(const std::string& url, const std::string& proxyUser,
         curl_easy_setopt(m_Curl, CURLOPT_HTTPGET, 0L);
     }
     if (!m_Cookies.empty())
-        curl_easy_setopt(m_Curl, CURLOPT_COOKIE, m_Cookies.c_str());
+        GiveCookiesTo(m_Curl, m_Cookies, HostOf(url));
 
     const CURLcode result = PerformRequest(url, proxyUser, proxyPassword);
     long status = 0;

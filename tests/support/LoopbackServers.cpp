@@ -23,23 +23,23 @@ namespace testing_support {
 
 namespace {
 
-// Listens on 127.0.0.1:port, or on a free port when `port` is 0; `port` is then the one taken.
-int LoopbackListener(uint16_t& port) {
+// Listens on address:port, or on a free port when `port` is 0; `port` is then the one taken.
+int LoopbackListener(uint16_t& port, const std::string& address = "127.0.0.1") {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         throw std::runtime_error("socket failed");
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    socklen_t length = sizeof address;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+    sockaddr_in socketAddress{};
+    socketAddress.sin_family = AF_INET;
+    socketAddress.sin_port = htons(port);
+    socklen_t length = sizeof socketAddress;
+    if (inet_pton(AF_INET, address.c_str(), &socketAddress.sin_addr) != 1 ||
+        bind(fd, reinterpret_cast<sockaddr*>(&socketAddress), sizeof socketAddress) != 0 ||
         listen(fd, 64) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        getsockname(fd, reinterpret_cast<sockaddr*>(&socketAddress), &length) != 0) {
         close(fd);
-        throw std::runtime_error("cannot listen on 127.0.0.1");
+        throw std::runtime_error("cannot listen on " + address);
     }
-    port = ntohs(address.sin_port);
+    port = ntohs(socketAddress.sin_port);
     return fd;
 }
 
@@ -100,11 +100,11 @@ struct LoopbackHttpServer::Connection {
     std::string in;
 };
 
-LoopbackHttpServer::LoopbackHttpServer(Handler handler, uint16_t port)
-    : m_Handler(std::move(handler)), m_Port(port) {
+LoopbackHttpServer::LoopbackHttpServer(Handler handler, uint16_t port, std::string ip)
+    : m_Handler(std::move(handler)), m_Ip(std::move(ip)), m_Port(port) {
     if (pipe2(m_Wake, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe2 failed");
-    m_Listener = LoopbackListener(m_Port);
+    m_Listener = LoopbackListener(m_Port, m_Ip);
     m_Thread = std::thread([this] { Serve(); });
 }
 
@@ -116,7 +116,7 @@ LoopbackHttpServer::~LoopbackHttpServer() {
 }
 
 std::string LoopbackHttpServer::Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(m_Port) + path;
+    return "http://" + m_Ip + ":" + std::to_string(m_Port) + path;
 }
 
 std::vector<HttpRequest> LoopbackHttpServer::Requests() const {
@@ -142,8 +142,10 @@ void LoopbackHttpServer::Serve() {
         }
         if (fds[1].revents & POLLIN) {
             const int fd = accept4(m_Listener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd >= 0)
+            if (fd >= 0) {
                 connections.push_back(Connection{fd, {}});
+                ++m_Connections;
+            }
         }
     }
     for (const Connection& connection : connections)

@@ -3,6 +3,7 @@
 // child processes. Nothing here depends on the test framework.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -30,14 +31,14 @@ struct HttpResponse {
     std::string body;
 };
 
-// Serves HTTP/1.1 on 127.0.0.1 from one thread of its own, keeping connections open between
-// requests. Requests with a body must carry Content-Length. The handler runs on the server's
-// thread.
+// Serves HTTP/1.1 on a loopback address (127.0.0.1 unless told) from one thread of its own,
+// keeping connections open between requests. Requests with a body must carry Content-Length. The
+// handler runs on the server's thread.
 class LoopbackHttpServer {
 public:
     using Handler = std::function<HttpResponse(const HttpRequest&)>;
     // On a free port, or on `port`.
-    explicit LoopbackHttpServer(Handler handler, uint16_t port = 0);
+    explicit LoopbackHttpServer(Handler handler, uint16_t port = 0, std::string ip = "127.0.0.1");
     ~LoopbackHttpServer();
     LoopbackHttpServer(const LoopbackHttpServer&) = delete;
     LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
@@ -46,6 +47,8 @@ public:
     std::string Url(const std::string& path = "/") const;
     // Every request served so far, in order.
     std::vector<HttpRequest> Requests() const;
+    // The connections accepted so far.
+    int Connections() const { return m_Connections; }
 
 private:
     struct Connection;
@@ -53,11 +56,13 @@ private:
     bool Receive(Connection& connection);
 
     Handler m_Handler;
+    std::string m_Ip;
     int m_Listener = -1;
     int m_Wake[2] = {-1, -1};
     uint16_t m_Port = 0;
     mutable std::mutex m_Mutex;
     std::vector<HttpRequest> m_Requests;
+    std::atomic<int> m_Connections{0};
     std::thread m_Thread;
 };
 
