@@ -122,9 +122,11 @@ TEST(MakeDirectory, MakesEveryMissingLevelAndStopsAtTheFirstThatFails) {
     const std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(dir.Path()); // where relative paths start
     WriteFile("file", "");
-    for (const std::string& path : Strings{"a/b", "a/b", "/", "", "d\\\\e//f/", dir.Path() + "//g"})
+    // A name that exists counts as made, whatever it names.
+    for (const std::string& path : Strings{"a/b", "a/b", "/", "", "d\\\\e//f/", dir.Path() + "//g",
+                                           "file", std::string("\0/x", 3)})
         EXPECT_TRUE(MakeDirectory(path)) << path;
-    for (const char* path : {"file", "made/../file/deeper", "file/sub"})
+    for (const char* path : {"made/../file/deeper", "file/sub"})
         EXPECT_FALSE(MakeDirectory(path)) << path;
     for (const char* made : {"a/b", "d/e/f", "g", "made"})
         EXPECT_TRUE(std::filesystem::is_directory(made)) << made;

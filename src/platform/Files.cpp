@@ -11,15 +11,6 @@
 
 namespace OrnUtil::platform {
 
-namespace {
-
-bool IsDirectory(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-} // namespace
-
 int OpenReadWrite(const std::string& path) {
     return open(path.c_str(), O_RDWR | O_CLOEXEC);
 }
@@ -56,10 +47,8 @@ void Unmap(void* view, size_t size) {
     munmap(view, size);
 }
 
-bool MakeOneDirectory(const std::string& path) {
-    if (mkdir(path.c_str(), 0777) == 0)
-        return true;
-    return errno == EEXIST && IsDirectory(path);
+int MakeOneDirectory(const std::string& path) {
+    return mkdir(path.c_str(), 0777) == 0 ? 0 : errno;
 }
 
 void TruncateStream(FILE* stream) {

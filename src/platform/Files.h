@@ -28,9 +28,9 @@ bool AppendToFile(int fd, const void* data, size_t size);
 void* MapShared(int fd, size_t size);
 void Unmap(void* view, size_t size);
 
-// Creates one directory (mode 0777 less the umask). True when `path` is a directory afterwards,
-// made now or there before; false when it cannot be made or names something else.
-bool MakeOneDirectory(const std::string& path);
+// Creates one directory (mode 0777 less the umask): 0 when made, the errno value otherwise (EEXIST
+// when the name exists, whatever it names).
+int MakeOneDirectory(const std::string& path);
 
 // Truncates the file under a C stream to length zero; failures (a console, a pipe) are ignored.
 void TruncateStream(FILE* stream);

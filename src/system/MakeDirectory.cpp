@@ -1,6 +1,7 @@
 #include "platform/Files.h"
 
 #include <OrnUtil/System.h>
+#include <cerrno>
 
 namespace OrnUtil {
 
@@ -14,7 +15,9 @@ bool MakeDirectory(const std::string& path) {
         if (i > 0)
             made += '/';
         made += components[i];
-        if (!platform::MakeOneDirectory(made))
+        // A name that exists counts as made, whatever it names: a later level fails if it matters.
+        const int error = platform::MakeOneDirectory(made);
+        if (error != 0 && error != EEXIST)
             return false;
     }
     return true;
