@@ -7,7 +7,6 @@
 #include <OrnUtil/System.h>
 #include <algorithm>
 #include <cerrno>
-#include <sys/mman.h>
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "the level file holds little-endian words that are mapped in place");
@@ -50,7 +49,7 @@ void ExtendToTable(int fd, int32_t fill) {
 // Puts the page at `from` in place of the page at `to` in one step: a thread reading `to` meanwhile
 // reads the old page or the new one, never a hole or a page half filled.
 bool MovePage(void* from, int32_t* to) {
-    if (mremap(from, TABLE_BYTES, TABLE_BYTES, MREMAP_MAYMOVE | MREMAP_FIXED, to) != MAP_FAILED)
+    if (platform::MoveMapping(from, to, TABLE_BYTES))
         return true;
     platform::Unmap(from, TABLE_BYTES);
     return false;
@@ -97,9 +96,8 @@ void CloseLevelFile(LevelFileView& view) {
 }
 
 void MapPrivateTable(int32_t* table, int32_t fill) {
-    void* page =
-        mmap(nullptr, TABLE_BYTES, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (page == MAP_FAILED)
+    void* page = platform::MapPrivate(TABLE_BYTES);
+    if (page == nullptr)
         return;
     std::fill_n(static_cast<int32_t*>(page), WORDS, fill);
     MovePage(page, table);

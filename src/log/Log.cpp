@@ -14,7 +14,6 @@
 #include <iostream>
 #include <memory>
 #include <stdio_ext.h>
-#include <unistd.h>
 #include <vector>
 
 namespace OrnUtil {
@@ -98,21 +97,21 @@ void ReturnStream(std::ostringstream& stream) {
 
 // One write(2) of the whole line after what the stream already holds: the kernel never splits an
 // append of one call to a file, so the lines of other threads and processes never tear it, however
-// long it is. A stream without a descriptor (fmemopen, fopencookie), or a write that took only part
-// (a full pipe), leaves the rest to the stream. Like the "%s" write it stands for, it stops at an
-// embedded NUL.
+// long it is. A stream without a descriptor (fmemopen, fopencookie) takes the line itself. Like the
+// "%s" write it stands for, it stops at an embedded NUL.
 void WriteLine(std::streambuf& buffer, FILE* pipe) {
     auto [text, size] = internal::LineBuffer::Text(buffer);
     size = strnlen(text, size);
     if (__fpending(pipe) != 0)
         std::fflush(pipe);
     const int fd = fileno(pipe);
-    const ssize_t written = fd < 0 ? 0 : write(fd, text, size);
-    const size_t done = written < 0 ? 0 : static_cast<size_t>(written);
-    if (done < size) {
-        std::fwrite(text + done, 1, size - done, pipe);
-        std::fflush(pipe);
+    if (fd >= 0) {
+        // A log line that cannot be written has nowhere to be reported.
+        platform::WriteAll(fd, text, size, platform::WriteSome);
+        return;
     }
+    std::fwrite(text, 1, size, pipe);
+    std::fflush(pipe);
 }
 
 } // namespace

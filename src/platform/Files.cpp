@@ -43,6 +43,15 @@ void* MapShared(int fd, size_t size) {
     return view == MAP_FAILED ? nullptr : view;
 }
 
+void* MapPrivate(size_t size) {
+    void* view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return view == MAP_FAILED ? nullptr : view;
+}
+
+bool MoveMapping(void* from, void* to, size_t size) {
+    return mremap(from, size, size, MREMAP_MAYMOVE | MREMAP_FIXED, to) != MAP_FAILED;
+}
+
 void Unmap(void* view, size_t size) {
     munmap(view, size);
 }

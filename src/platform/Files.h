@@ -26,7 +26,12 @@ bool AppendToFile(int fd, const void* data, size_t size);
 // Maps the first `size` bytes read-write and shared with every process that maps them; null on
 // failure.
 void* MapShared(int fd, size_t size);
+// Maps `size` bytes of private, zero-filled memory; null on failure.
+void* MapPrivate(size_t size);
 void Unmap(void* view, size_t size);
+// Moves the mapping at `from` over the one at `to` (mremap with MREMAP_FIXED), `size` bytes. The
+// replacement is atomic for other threads. False with errno; `from` is then left as it was.
+bool MoveMapping(void* from, void* to, size_t size);
 
 // Creates one directory (mode 0777 less the umask): 0 when made, the errno value otherwise (EEXIST
 // when the name exists, whatever it names).
