@@ -180,6 +180,12 @@ TEST_F(LevelFile, InitMapsTheFileExtendedToEightWordsAndLevelsAreStoredThereCapp
     EXPECT_FALSE(CLog::ReportingLevel(TEST, INFO));
 }
 
+TEST_F(LevelFile, AnEmptyFolderVariableIsPassedOver) {
+    ScopedEnv appData("APPDATA", ""), config("XDG_CONFIG_HOME", m_Dir.Path());
+    ASSERT_TRUE(CLog::Init(""));
+    EXPECT_EQ(ReadFile(m_File).size(), 32u);
+}
+
 TEST_F(LevelFile, AFileThatCannotServeHoldsNothingAfterShutdown) {
     testing::internal::CaptureStderr();
     const size_t open = OpenDescriptors();

@@ -34,9 +34,9 @@ bool CCommBufBinIn::Recv() {
         PutC(0);
         return true;
     }
+    // Drained bytes land at the write cursor without moving it: the buffer stays empty.
     for (uint32_t drained = 0; drained < length && Recv(1, WritePtr()); ++drained) {
     }
-    Clear();
     PutC('{');
     PutC('}');
     PutC(0);

@@ -262,10 +262,7 @@ bool HTTPcURL::Perform(const std::string& url, const std::string& proxyUser,
     } else if (!m_Buffer.empty()) {
         curl_easy_setopt(m_Curl, CURLOPT_POSTFIELDS, m_Buffer.data());
         curl_easy_setopt(m_Curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(m_Buffer.size()));
-    } else {
-        // libcurl ignores 0: the handle keeps its method, GET after construction or Reset.
-        curl_easy_setopt(m_Curl, CURLOPT_HTTPGET, 0L);
-    }
+    } // else the handle keeps its method: GET after construction or Reset
     if (!m_Cookies.empty())
         GiveCookiesTo(m_Curl, m_Cookies, HostOf(url));
 
