@@ -1,9 +1,27 @@
 #include "TestSupport.h"
 
 #include <OrnUtil/Text.h>
+#include <atomic>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <locale>
+#include <new>
 #include <sstream>
+
+// Every allocation of the process counted, to see that a conversion needs none of its own.
+static std::atomic<size_t> allocations{0};
+void* operator new(size_t size) {
+    ++allocations;
+    if (void* block = std::malloc(size == 0 ? 1 : size))
+        return block;
+    throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept {
+    std::free(block);
+}
+void operator delete(void* block, size_t) noexcept {
+    std::free(block);
+}
 
 using namespace OrnUtil;
 using namespace OrnUtil::DateTime;
@@ -25,6 +43,11 @@ TEST(Utf, ConvertsUpToTheFirstFaultAndSaysWhetherTheWholeTextWent) {
         {true, "ISO-8859-1//TRANSLIT", "A\xE2\x82\xAC\x42", "AEURB", false},
         {true, "ISO-8859-1//IGNORE", "A\xFF\x42\xC3\xA9", "AB\xE9", false},
         {true, "UTF-32", "A", std::string("\xFF\xFE\0\0", 4), false}, // 4 bytes per byte at most
+        {true, "UTF-32LE", "AB", std::string("A\0\0\0B\0\0\0", 8), true},
+        {true, "UTF-32LE//IGNORE",
+         "\xFF"
+         "AB",
+         std::string("A\0\0\0B\0\0\0", 8), false},
         {true, "NO-SUCH-CHARSET", "abc", "?", false},
     };
     for (const auto& [fromUtf8, charset, in, out, whole] : cases) {
@@ -38,9 +61,19 @@ TEST(Utf, ConvertsUpToTheFirstFaultAndSaysWhetherTheWholeTextWent) {
     }
     std::vector<char> kept{'?'};
     EXPECT_FALSE(fromUTF8("ISO-8859-1", "abc", -1, kept) || kept.size() != 1);
-    std::string text(3 << 20, '\xE9'); // in the output itself, beyond the area a thread keeps
+    std::string text(3 << 20, '\xE9'); // in the output itself
     EXPECT_TRUE(toUTF8("ISO-8859-1", text.data(), 3 << 20, text) && text.size() == 6 << 20);
     EXPECT_TRUE(toUTF8("UTF-16LE", nullptr, 0, text) && text.empty());
+}
+
+TEST(Utf, ConvertsStraightIntoTheCallersContainer) {
+    const std::string latin1(1 << 20, '\xE9');
+    std::string text;
+    text.reserve(2 << 20);
+    const size_t before = allocations;
+    const bool converted = toUTF8("ISO-8859-1", latin1.data(), 1 << 20, text);
+    EXPECT_EQ(allocations - before, 0u);
+    EXPECT_TRUE(converted && text.size() == 2 << 20);
 }
 
 TEST(Utf, GetBOMReportsTheMarkAndLeavesTheStreamBehindIt) {

@@ -42,8 +42,8 @@ namespace OrnUtil {
 /// was. Otherwise `out` is replaced by what was converted before a stop (invalid or truncated
 /// input, or more than 4 output bytes per input byte). //TRANSLIT substitutions and //IGNORE skips
 /// complete the text but give false. No closing shift sequence is written for stateful targets.
-/// Each thread keeps its largest output area (four bytes per input byte) for its next conversion,
-/// up to 4 MiB.
+/// The text is converted straight into `out`, which is left with room for two bytes per input
+/// byte (four for a text that needs more than two).
 ORNUTILS_API bool fromUTF8(const std::string& charset, const char* src, int32_t len,
                            std::vector<char>& out);
 

@@ -2,57 +2,61 @@
 
 #include <OrnUtil/Text.h>
 #include <algorithm>
+#include <cerrno>
+#include <functional>
 #include <istream>
-#include <memory>
 
 namespace OrnUtil {
 
 namespace {
 
-// Each thread keeps its output area for the next conversion, up to the size for a text of 1 MiB:
-// for a text of megabytes, fresh memory costs a tenth of the conversion in page faults and cache
-// misses. Larger areas are given back at once.
-constexpr size_t AREA_KEPT = 4 << 20;
-
-struct CKeptArea {
-    std::unique_ptr<char[]> m_Data;
-    size_t m_Size = 0;
-};
-thread_local CKeptArea keptArea;
-
-// An output area of `size` bytes, the thread's own or, when larger than is kept, `fresh`.
-char* OutputArea(size_t size, std::unique_ptr<char[]>& fresh) {
-    if (size <= keptArea.m_Size)
-        return keptArea.m_Data.get();
-    if (size > AREA_KEPT) {
-        fresh.reset(new char[size]);
-        return fresh.get();
-    }
-    keptArea.m_Data.reset(new char[size]);
-    keptArea.m_Size = size;
-    return keptArea.m_Data.get();
+// One iconv call straight into `out`, made `size` bytes long for it and cut to what the call
+// produced, also after a stop. `full` tells whether the call stopped for want of room.
+template <typename Buffer>
+bool ConvertInto(platform::CConverter& converter, const char* src, size_t len, size_t size,
+                 Buffer& out, bool& full) {
+    out.resize(size);
+    const char* in = src;
+    size_t inLeft = len;
+    char* const area = out.data();
+    char* next = area;
+    size_t outLeft = size;
+    const bool whole = converter.Convert(in, inLeft, next, outLeft);
+    full = !whole && errno == E2BIG;
+    out.resize(static_cast<size_t>(next - area));
+    return whole;
 }
 
-// One iconv call into an area of four bytes per input byte, never grown: a text that needs more
-// is cut off and reported as false, as the family's applications have always seen it. `out` is
-// replaced by what the call produced, also after a stop.
+// Converts as one iconv call into four bytes per input byte would: a text that needs more is cut
+// off and reported as false, as the family's applications have always seen it. Most texts need
+// at most two bytes per byte, so that much is tried first; a text that needs more is converted
+// again from its start with all the room, as one call that ran out of room may have lost the
+// substitutions and skips it made.
 template <typename Buffer>
 bool Convert(const std::string& to, const std::string& from, const char* src, size_t len,
              Buffer& out) {
+    // Input inside the output would be overwritten, or freed as the output grows.
+    const std::less<const char*> before;
+    if (len != 0 && !before(src, out.data()) && before(src, out.data() + out.capacity())) {
+        const Buffer input(src, src + len);
+        return Convert(to, from, input.data(), len, out);
+    }
     platform::CConverter converter(to, from);
     if (!converter.IsOpen())
         return false;
-    std::unique_ptr<char[]> fresh;
-    char none = '\0';
-    // Neither side may be a null pointer: a null input asks iconv to reset its state instead.
-    char* const area = len == 0 ? &none : OutputArea(4 * len, fresh);
-    const char* in = src != nullptr ? src : &none;
-    size_t inLeft = len;
-    char* next = area;
-    size_t outLeft = 4 * len;
-    const bool whole = converter.Convert(in, inLeft, next, outLeft);
-    out.assign(area, next);
-    return whole;
+    if (len == 0) {
+        out.clear();
+        return true;
+    }
+    const size_t most = 4 * len;
+    // Room the output already has costs nothing to use; fresh room costs its zeroing.
+    const size_t first = std::min(most, std::max(out.size(), 2 * len));
+    bool full = false;
+    const bool whole = ConvertInto(converter, src, len, first, out, full);
+    if (!full || first == most)
+        return whole;
+    platform::CConverter again(to, from);
+    return ConvertInto(again, src, len, most, out, full);
 }
 
 } // namespace
