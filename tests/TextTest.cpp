@@ -3,6 +3,8 @@
 #include <OrnUtil/Text.h>
 #include <atomic>
 #include <cstdlib>
+#include <ctime>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <locale>
 #include <new>
@@ -21,6 +23,16 @@ void operator delete(void* block) noexcept {
 }
 void operator delete(void* block, size_t) noexcept {
     std::free(block);
+}
+
+// Every strftime_l call of the library counted: the C locale's numbers need none.
+static std::atomic<int> strftimeCalls{0};
+extern "C" size_t strftime_l(char* s, size_t max, const char* format, const std::tm* tm,
+                             locale_t locale) {
+    using Real = size_t (*)(char*, size_t, const char*, const std::tm*, locale_t);
+    static const auto real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "strftime_l"));
+    ++strftimeCalls;
+    return real(s, max, format, tm, locale);
 }
 
 using namespace OrnUtil;
@@ -152,6 +164,22 @@ TEST(Date, PatternsWriteFieldsQuotedTextAndConversionsOfTheGlobalLocale) {
     std::locale::global(std::locale(std::locale::classic(), new CBracketTimePut));
     EXPECT_EQ(FormatDate("yyyy-MM-dd H 'at %Ey'", JULY_31), "[Y]-[m]-[d] 14 at [Ey]");
     std::locale::global(std::locale::classic());
+}
+
+TEST(Date, NumbersAndOffsetsAreWrittenAsStrftimeWritesThemWithoutIt) {
+    // Offsets west, east, of minutes and of seconds, whose sign only the seconds carry.
+    for (const char* zone : {"UTC0", "NST3:30", "NPT-5:45", "LMT0:44:30", "XYZ0:00:30", "NZ-14"}) {
+        testing_support::ScopedEnv env("TZ", zone);
+        tzset();
+        const time_t seconds = JULY_31 / 1000;
+        std::tm tm{};
+        localtime_r(&seconds, &tm);
+        char expected[64];
+        strftime(expected, sizeof expected, "%Y-%m-%dT%H:%M:%S.123%z %y %j %I", &tm);
+        const int calls = strftimeCalls;
+        EXPECT_EQ(FormatDate("yyyy-MM-dd'T'HH:mm:ss.SSSZ yy D hh", JULY_31), expected) << zone;
+        EXPECT_EQ(strftimeCalls, calls) << zone;
+    }
 }
 
 } // namespace
