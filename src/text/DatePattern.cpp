@@ -234,7 +234,7 @@ private:
         if (piece.kind == Kind::TEXT && piece.text.empty())
             return;
         if (piece.kind == Kind::TEXT && piece.text.size() == 1 && !result.pieces.empty() &&
-            result.pieces.back().field != Field::NONE) {
+            result.pieces.back().field != Field::NONE && result.pieces.back().afterLength == 0) {
             result.pieces.back().after = piece.text[0];
             result.pieces.back().afterLength = 1;
             return; // LONGEST_NUMBER leaves room for it
