@@ -9,7 +9,7 @@ namespace OrnUtil::DateTime {
 
 namespace {
 
-// Space for a format or a text on the stack, or on the heap when it is larger.
+// Space for a text on the stack, or on the heap when it is larger.
 class CScratch {
 public:
     explicit CScratch(size_t size) : m_Data(m_Stack) {
@@ -21,7 +21,7 @@ public:
     char* Data() { return m_Data; }
 
 private:
-    char m_Stack[2048]; // the default pattern asks for 920
+    char m_Stack[1024]; // the default pattern asks for 167
     std::unique_ptr<char[]> m_Heap;
     char* m_Data;
 };
@@ -44,18 +44,6 @@ private:
 
 const CCLocale C_LOCALE;
 
-// Appends what strftime makes of the first `length` bytes of `cFormat`, which has room for a NUL
-// behind them.
-void Put(char* cFormat, size_t length, size_t conversions, const std::tm& tm, std::string& text) {
-    if (length == 0)
-        return;
-    cFormat[length] = '\0';
-    // No conversion gives more than 127 bytes, or the facet's buffer would not hold it either.
-    CScratch scratch(length + 128 * conversions + 1);
-    text.append(scratch.Data(), strftime_l(scratch.Data(), length + 128 * conversions + 1, cFormat,
-                                           &tm, C_LOCALE.Get()));
-}
-
 } // namespace
 
 bool ClassicTimeUsable(const std::tm& tm) {
@@ -63,54 +51,25 @@ bool ClassicTimeUsable(const std::tm& tm) {
            (tm.tm_zone == nullptr || strnlen(tm.tm_zone, 128) < 128);
 }
 
-std::string ApplyClassicTime(std::string_view format, const std::tm& tm) {
-    CScratch scratch(2 * format.size() + 1); // every byte an escaped "%"
-    char* const cFormat = scratch.Data();
-    std::string text;
-    size_t length = 0;
-    size_t conversions = 0;
-    for (size_t at = 0; at < format.size();) {
-        const char c = format[at];
-        if (c == '%') {
-            const size_t conversion = ConversionAt(format, at);
-            cFormat[length++] = '%';
-            if (conversion == 0)
-                cFormat[length++] = '%';
-            for (size_t i = 1; i < conversion; ++i)
-                cFormat[length++] = format[at + i];
-            conversions += conversion != 0;
-            at += conversion != 0 ? conversion : 1;
-        } else if (c == '\0') {
-            // strftime would stop at it; the facet writes it as text.
-            Put(cFormat, length, conversions, tm, text);
-            text += '\0';
-            length = 0;
-            conversions = 0;
-            ++at;
-        } else {
-            cFormat[length++] = c;
-            ++at;
-        }
-    }
-    Put(cFormat, length, conversions, tm, text);
-    return text;
-}
-
 std::string ApplyClassicTime(const Translated& translated, const std::tm& tm, int64_t ms) {
-    CScratch scratch(translated.cFormatLength + LONGEST_NUMBER * translated.numbers + 1);
-    char* const cFormat = scratch.Data();
+    CScratch scratch(translated.longest);
+    char* const text = scratch.Data();
     size_t length = 0;
+    const Numbers numbers(tm, ms);
     for (const Piece& piece : translated.pieces) {
-        if (piece.kind == Kind::TEXT) {
-            std::memcpy(cFormat + length, piece.cFormat.data(), piece.cFormat.size());
-            length += piece.cFormat.size();
+        if (piece.kind == Kind::TEXT && piece.text.size() == 1) {
+            text[length++] = piece.text[0]; // a separator mostly, not worth a call to copy it
+        } else if (piece.kind == Kind::TEXT) {
+            std::memcpy(text + length, piece.text.data(), piece.text.size());
+            length += piece.text.size();
+        } else if (piece.field != Field::NONE) {
+            length += WriteNumber(text + length, piece, numbers);
         } else {
-            length += WriteNumber(cFormat + length, piece, tm, ms);
+            length += strftime_l(text + length, LONGEST_CONVERSION, piece.text.c_str(), &tm,
+                                 C_LOCALE.Get());
         }
     }
-    std::string text;
-    Put(cFormat, length, translated.conversions, tm, text);
-    return text;
+    return std::string(text, length);
 }
 
 } // namespace OrnUtil::DateTime

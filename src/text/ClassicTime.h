@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
-#include <string_view>
 
 namespace OrnUtil::DateTime {
 
@@ -15,10 +14,7 @@ namespace OrnUtil::DateTime {
 // name too long for the facet's buffer.
 bool ClassicTimeUsable(const std::tm& tm);
 
-// `format` applied to `tm`; a NUL in it is written as text, as the facet writes it.
-std::string ApplyClassicTime(std::string_view format, const std::tm& tm);
-
-// A translated pattern without a NUL applied to `tm` and `ms`.
+// A translated pattern applied to `tm` and `ms`.
 std::string ApplyClassicTime(const Translated& translated, const std::tm& tm, int64_t ms);
 
 } // namespace OrnUtil::DateTime

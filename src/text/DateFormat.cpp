@@ -38,7 +38,8 @@ std::string ApplyFacet(std::string_view format, const std::tm& tm) {
     return stream.str();
 }
 
-std::string FormatTime(std::string_view pattern, const std::tm& tm, int64_t ms, Mode mode) {
+// `pattern` translated: `scratch` made for it, or kept from before.
+const Translated& Kept(std::string_view pattern, Mode mode, Translated& scratch) {
     // What a pattern becomes does not depend on the time, and an application formats with one or
     // two patterns: each thread keeps its last one per mode translated. Nothing here refers to it
     // while the facet runs, so a facet of the global locale may itself format dates.
@@ -50,46 +51,44 @@ std::string FormatTime(std::string_view pattern, const std::tm& tm, int64_t ms, 
     constexpr size_t LONGEST_KEPT = 256;
 
     Kept& last = lastOf[mode == Mode::DATE ? 0 : 1];
-    Translated scratch;
-    const Translated* translated = &last.translated;
-    if (last.pattern != pattern) {
-        if (pattern.size() <= LONGEST_KEPT) {
-            // Both made before either is kept, so that a failed allocation keeps a matching pair.
-            std::string kept(pattern);
-            Translated translation = Translate(pattern, mode);
-            last.pattern.swap(kept);
-            last.translated = std::move(translation);
-        } else {
-            scratch = Translate(pattern, mode);
-            translated = &scratch;
-        }
+    if (last.pattern == pattern)
+        return last.translated;
+    if (pattern.size() > LONGEST_KEPT) {
+        scratch = Translate(pattern, mode);
+        return scratch;
     }
-    const bool classic = ClassicTimeUsable(tm);
-    if (classic && !translated->hasNul)
-        return ApplyClassicTime(*translated, tm, ms);
-    const std::string format = Render(*translated, tm, ms);
-    return classic ? ApplyClassicTime(format, tm) : ApplyFacet(format, tm);
+    // Both made before either is kept, so that a failed allocation keeps a matching pair.
+    std::string kept(pattern);
+    Translated translation = Translate(pattern, mode);
+    last.pattern.swap(kept);
+    last.translated = std::move(translation);
+    return last.translated;
 }
 
 // Both public forms: bounds, calendar conversion (local time for dates, UTC for durations), then
-// the shared formatter.
-std::string FormatMillis(const std::string& pattern, int64_t t, std::string_view fallback,
+// the shared formatter. The default patterns are translated once for all threads.
+std::string FormatMillis(const std::string& pattern, int64_t t, const Translated& fallback,
                          bool (*toCalendar)(int64_t, std::tm&), Mode mode) {
     std::tm tm{};
     if (t < 0 || t > LATEST_TIME || !toCalendar(t / 1000, tm))
         return {};
-    return FormatTime(pattern.empty() ? fallback : std::string_view(pattern), tm, t % 1000, mode);
+    Translated scratch;
+    const Translated& translated = pattern.empty() ? fallback : Kept(pattern, mode, scratch);
+    if (ClassicTimeUsable(tm))
+        return ApplyClassicTime(translated, tm, t % 1000);
+    return ApplyFacet(Render(translated, tm, t % 1000), tm);
 }
 
 } // namespace
 
 std::string FormatDate(std::string pattern, int64_t t) {
-    return FormatMillis(pattern, t, DEFAULT_DATE_PATTERN, platform::LocalCalendarTime, Mode::DATE);
+    static const Translated DEFAULT = Translate(DEFAULT_DATE_PATTERN, Mode::DATE);
+    return FormatMillis(pattern, t, DEFAULT, platform::LocalCalendarTime, Mode::DATE);
 }
 
 std::string FormatDuration(std::string pattern, int64_t t) {
-    return FormatMillis(pattern, t, DEFAULT_DURATION_PATTERN, platform::UtcCalendarTime,
-                        Mode::DURATION);
+    static const Translated DEFAULT = Translate(DEFAULT_DURATION_PATTERN, Mode::DURATION);
+    return FormatMillis(pattern, t, DEFAULT, platform::UtcCalendarTime, Mode::DURATION);
 }
 
 } // namespace OrnUtil::DateTime

@@ -1,7 +1,6 @@
 #include "text/DatePattern.h"
 
-#include <charconv>
-#include <cstring>
+#include <cstdlib>
 
 namespace OrnUtil::DateTime {
 
@@ -63,13 +62,38 @@ constexpr std::string_view DURATION_DATE_RUNS[] = {"y", "yy", "yyyy", "M", "MM",
 struct Translation {
     std::string_view replacement;
     Kind kind = Kind::NONE;
+    Field field = Field::NONE; // of a NUMBER, with its width
+    size_t width = 0;
     bool keptInDurations = false;
 };
 
+constexpr bool IsMilliseconds(std::string_view replacement) {
+    return replacement == "00" || replacement == "000";
+}
+
+// The field of a "%0" replacement, by the character behind the "0".
+constexpr Field FieldOf(char selector) {
+    switch (selector) {
+    case 'd':
+        return Field::DAY;
+    case 'm':
+        return Field::MONTH;
+    case 'H':
+        return Field::HOUR;
+    case 'I': // h: users read it as the hour on a 12-hour clock face, 12 rather than 0
+        return Field::HOUR_OF_HALF_DAY;
+    case 'M':
+        return Field::MINUTE;
+    case 's':
+        return Field::SECOND;
+    default:
+        return Field::MILLISECOND;
+    }
+}
+
 constexpr Kind KindOf(std::string_view replacement) {
-    if (replacement == "00" || replacement == "000")
-        return Kind::MILLISECONDS;
-    if (replacement.size() > 2 && replacement.find("%0") != std::string_view::npos)
+    if (IsMilliseconds(replacement) ||
+        (replacement.size() > 2 && replacement.find("%0") != std::string_view::npos))
         return Kind::NUMBER;
     return Kind::TEXT;
 }
@@ -85,6 +109,13 @@ struct RunIndex {
                 of[static_cast<unsigned char>(conversion.run[0])][conversion.run.size()];
             entry.replacement = conversion.replacement;
             entry.kind = KindOf(conversion.replacement);
+            // The milliseconds are padded to their template; "%0" numbers are not padded.
+            if (IsMilliseconds(conversion.replacement)) {
+                entry.field = Field::MILLISECOND;
+                entry.width = conversion.replacement.size();
+            } else if (entry.kind == Kind::NUMBER) {
+                entry.field = FieldOf(conversion.replacement[2]);
+            }
         }
         for (const std::string_view run : DURATION_DATE_RUNS)
             of[static_cast<unsigned char>(run[0])][run.size()].keptInDurations = true;
@@ -96,6 +127,26 @@ constexpr RunIndex RUN_INDEX;
 constexpr std::string_view ISO_CONVERSIONS = "aAbBcCdDeFgGhHIjmMnprRStTuUVwWxXyYzZ%";
 constexpr std::string_view E_CONVERSIONS = "cCxXyY";
 constexpr std::string_view O_CONVERSIONS = "deHImMSuUVwWy";
+
+// The conversions whose text in the C locale is a field's number, written without strftime there,
+// and the field's least number of digits.
+struct NumericConversion {
+    char conversion;
+    Field field;
+    size_t width;
+};
+constexpr NumericConversion NUMERIC_CONVERSIONS[] = {
+    {'Y', Field::YEAR, 4},
+    {'y', Field::YEAR_OF_CENTURY, 2},
+    {'j', Field::DAY_OF_YEAR, 3},
+    {'m', Field::MONTH, 2},
+    {'d', Field::DAY, 2},
+    {'H', Field::HOUR, 2},
+    {'I', Field::HOUR_OF_HALF_DAY, 2},
+    {'M', Field::MINUTE, 2},
+    {'S', Field::SECOND, 2},
+    {'z', Field::OFFSET, 4},
+};
 
 // Every character of a pattern and of a format is classified; a table keeps that to one load.
 enum CharClass : uint8_t {
@@ -123,78 +174,78 @@ bool Is(CharClass charClass, char c) {
     return (CHAR_CLASSES.of[static_cast<unsigned char>(c)] & charClass) != 0;
 }
 
-// Writes `value` in decimal, padded with zeros on the left to `width` (at most 3); returns the
-// length.
-size_t WriteDigits(char* out, int64_t value, size_t width) {
-    char digits[LONGEST_NUMBER];
-    const size_t count =
-        static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits);
-    const size_t padding = count < width ? width - count : 0;
-    std::memset(out, '0', padding);
-    std::memcpy(out + padding, digits, count);
-    return padding + count;
-}
-
-// The number that a "%0" replacement stands for, selected by the character behind the "0".
-int64_t Field(char selector, const std::tm& tm, int64_t ms) {
-    switch (selector) {
-    case 'd':
-        return tm.tm_mday;
-    case 'm':
-        return tm.tm_mon + 1;
-    case 'H':
-        return tm.tm_hour;
-    case 'I': // h: users read it as the hour on a 12-hour clock face, 12 rather than 0
-        return tm.tm_hour % 12 == 0 ? 12 : tm.tm_hour % 12;
-    case 'M':
-        return tm.tm_min;
-    case 's':
-        return tm.tm_sec;
-    default:
-        return ms;
-    }
-}
-
 class CTranslator {
 public:
     void Append(std::string_view text) { Text().append(text); }
     void Append(size_t count, char c) { Text().append(count, c); }
     void Append(char c) { Text() += c; }
     void AppendNumber(const Translation& translation) {
-        m_Result.pieces.push_back(Piece{
-            translation.kind, {}, {}, translation.replacement.size(), translation.replacement[2]});
-        ++m_Result.numbers;
+        m_Pieces.push_back(Piece{Kind::NUMBER, {}, translation.field, translation.width});
     }
 
-    // Digits and minus signs follow a text piece, if anything: a "%" at its end starts nothing.
+    // The text pieces split at their conversions. Digits follow a text piece, if anything: a "%"
+    // at its end starts nothing.
     Translated Finish() {
-        for (Piece& piece : m_Result.pieces) {
-            const std::string_view text = piece.text;
-            for (size_t at = 0; at < text.size();) {
-                const size_t conversion = ConversionAt(text, at);
-                if (conversion == 0) {
-                    if (text[at] == '%')
-                        piece.cFormat += '%';
-                    piece.cFormat += text[at++];
-                    continue;
-                }
-                piece.cFormat.append(text.substr(at, conversion));
-                ++m_Result.conversions;
-                at += conversion;
-            }
-            m_Result.cFormatLength += piece.cFormat.size();
-            m_Result.hasNul = m_Result.hasNul || text.find('\0') != std::string_view::npos;
+        Translated result;
+        for (Piece& piece : m_Pieces) {
+            if (piece.kind == Kind::TEXT)
+                Split(piece.text, result);
+            else
+                Add(std::move(piece), result);
         }
-        return std::move(m_Result);
+        return result;
     }
 
 private:
     std::string& Text() {
-        if (m_Result.pieces.empty() || m_Result.pieces.back().kind != Kind::TEXT)
-            m_Result.pieces.push_back(Piece{Kind::TEXT, {}, {}});
-        return m_Result.pieces.back().text;
+        if (m_Pieces.empty() || m_Pieces.back().kind != Kind::TEXT)
+            m_Pieces.push_back(Piece{Kind::TEXT, {}});
+        return m_Pieces.back().text;
     }
-    Translated m_Result;
+
+    static void Split(std::string_view text, Translated& result) {
+        size_t literal = 0;
+        for (size_t at = 0; at < text.size();) {
+            const size_t length = ConversionAt(text, at);
+            if (length == 0) {
+                ++at;
+                continue;
+            }
+            Add(Piece{Kind::TEXT, std::string(text.substr(literal, at - literal))}, result);
+            Add(Conversion(text.substr(at, length)), result);
+            at += length;
+            literal = at;
+        }
+        Add(Piece{Kind::TEXT, std::string(text.substr(literal))}, result);
+    }
+
+    static Piece Conversion(std::string_view text) {
+        Piece piece{Kind::CONVERSION, std::string(text)};
+        for (const NumericConversion& numeric : NUMERIC_CONVERSIONS) {
+            if (text.size() == 2 && text[1] == numeric.conversion) {
+                piece.field = numeric.field;
+                piece.width = numeric.width;
+            }
+        }
+        return piece;
+    }
+
+    static void Add(Piece piece, Translated& result) {
+        if (piece.kind == Kind::TEXT && piece.text.empty())
+            return;
+        if (piece.kind == Kind::TEXT && piece.text.size() == 1 && !result.pieces.empty() &&
+            result.pieces.back().field != Field::NONE && result.pieces.back().afterLength == 0) {
+            result.pieces.back().after = piece.text[0];
+            result.pieces.back().afterLength = 1;
+            return; // LONGEST_NUMBER leaves room for it
+        }
+        result.longest += piece.kind == Kind::TEXT     ? piece.text.size()
+                          : piece.field != Field::NONE ? LONGEST_NUMBER
+                                                       : LONGEST_CONVERSION;
+        result.pieces.push_back(std::move(piece));
+    }
+
+    std::vector<Piece> m_Pieces;
 };
 
 void TranslateRun(char letter, size_t length, Mode mode, CTranslator& translator) {
@@ -263,20 +314,34 @@ Translated Translate(std::string_view pattern, Mode mode) {
     return translator.Finish();
 }
 
-size_t WriteNumber(char* out, const Piece& piece, const std::tm& tm, int64_t ms) {
-    if (piece.kind == Kind::MILLISECONDS)
-        return WriteDigits(out, ms, piece.width);
-    return WriteDigits(out, Field(piece.selector, tm, ms), 0);
+Numbers::Numbers(const std::tm& tm, int64_t ms) : of{}, west(tm.tm_gmtoff < 0) {
+    const auto set = [this](Field field, long value) {
+        of[static_cast<size_t>(field)] = static_cast<uint32_t>(value);
+    };
+    set(Field::YEAR, tm.tm_year + 1900L);
+    set(Field::YEAR_OF_CENTURY, tm.tm_year % 100); // no year before 1969 is written
+    set(Field::DAY_OF_YEAR, tm.tm_yday + 1);
+    set(Field::MONTH, tm.tm_mon + 1);
+    set(Field::DAY, tm.tm_mday);
+    set(Field::HOUR, tm.tm_hour);
+    set(Field::HOUR_OF_HALF_DAY, tm.tm_hour % 12 == 0 ? 12 : tm.tm_hour % 12);
+    set(Field::MINUTE, tm.tm_min);
+    set(Field::SECOND, tm.tm_sec);
+    set(Field::MILLISECOND, static_cast<long>(ms));
+    // As strftime writes it: the sign of the whole offset, then its hours and minutes.
+    const long minutes = std::labs(tm.tm_gmtoff) / 60;
+    set(Field::OFFSET, minutes / 60 * 100 + minutes % 60);
 }
 
 std::string Render(const Translated& translated, const std::tm& tm, int64_t ms) {
+    const Numbers numbers(tm, ms);
     std::string format;
     for (const Piece& piece : translated.pieces) {
         char digits[LONGEST_NUMBER];
-        if (piece.kind == Kind::TEXT)
-            format.append(piece.text);
+        if (piece.kind == Kind::NUMBER)
+            format.append(digits, WriteNumber(digits, piece, numbers));
         else
-            format.append(digits, WriteNumber(digits, piece, tm, ms));
+            format.append(piece.text).append(&piece.after, piece.afterLength);
     }
     return format;
 }
