@@ -19,7 +19,8 @@ public:
     bool IsOpen() const;
 
     // One iconv call: converts from `in` into `out`, advancing both and counting down what is
-    // left. True exactly when iconv returned 0 (everything converted, nothing substituted).
+    // left. True exactly when iconv returned 0 (everything converted, nothing substituted);
+    // otherwise errno holds iconv's reason (E2BIG when `out` is full), untouched after the call.
     bool Convert(const char*& in, size_t& inLeft, char*& out, size_t& outLeft);
 
 private:
