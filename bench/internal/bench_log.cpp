@@ -13,13 +13,21 @@
 #include <spdlog/spdlog.h>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
+void StartEmpty(const std::string& path) {
+    if (truncate(path.c_str(), 0) != 0)
+        std::perror(path.c_str());
+}
+
 std::string ScratchFile(const char* name) {
     static const std::string folder = [] {
-        char pattern[] = "/tmp/ornutils-bench-XXXXXX";
+        // In memory (tmpfs): the disk's write-back, which runs when it will, would time whichever
+        // contender it falls on rather than the logger.
+        char pattern[] = "/dev/shm/ornutils-bench-XXXXXX";
         return std::string(mkdtemp(pattern));
     }();
     return folder + "/" + name;
@@ -66,20 +74,25 @@ void SuppressedIdiom(benchmark::State& state) {
 }
 BENCHMARK(SuppressedIdiom)->Name("SuppressedStatement/idiom");
 
-// Each contender writes its own file, opened once and shared by the benchmark's threads.
-FILE* SharedFile(const std::string& name) {
+// Each contender writes its own file, opened once for appending and shared by the benchmark's
+// threads. Every run starts it empty: appending to a file that earlier runs made large costs more
+// (dirty pages pile up), which would tilt the comparison against whoever ran first.
+FILE* SharedFile(const benchmark::State& state, const std::string& name) {
     static std::map<std::string, FILE*> files;
     static std::mutex lock;
     std::lock_guard<std::mutex> hold(lock);
     FILE*& file = files[name];
     if (file == nullptr)
-        file = std::fopen(ScratchFile(name.c_str()).c_str(), "w");
+        file = std::fopen(ScratchFile(name.c_str()).c_str(), "a");
+    // Nobody writes before the threads meet at the start of the timed loop.
+    if (state.thread_index() == 0)
+        StartEmpty(ScratchFile(name.c_str()));
     return file;
 }
 
 void FileIdiom(benchmark::State& state) {
     MapScratchLevels();
-    OrnUtil::CLog::SetPipe(APP, SharedFile("ornutils.log"));
+    OrnUtil::CLog::SetPipe(APP, SharedFile(state, "ornutils.log"));
     OrnUtil::CBench bench;
     int value = 0;
     for (auto _ : state)
@@ -100,6 +113,8 @@ std::shared_ptr<spdlog::logger> SpdLogger() {
 
 void FileSpdlog(benchmark::State& state) {
     auto logger = SpdLogger();
+    if (state.thread_index() == 0)
+        StartEmpty(ScratchFile("spdlog.log")); // the logger appends
     int value = 0;
     for (auto _ : state)
         logger->warn("sent block {} of the image", value++);
@@ -107,7 +122,7 @@ void FileSpdlog(benchmark::State& state) {
 }
 
 void FileFprintf(benchmark::State& state) {
-    FILE* file = SharedFile("fprintf.log");
+    FILE* file = SharedFile(state, "fprintf.log");
     const char* line =
         "21:03:07.045 WARN   1a2c:class OrnUtil::CBench:41:OrnUtil::CBench::Run:sent "
         "block 12345 of the image\n";

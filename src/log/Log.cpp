@@ -106,8 +106,9 @@ void WriteLine(std::streambuf& buffer, FILE* pipe) {
         std::fflush(pipe);
     const int fd = fileno(pipe);
     if (fd >= 0) {
-        // A log line that cannot be written has nowhere to be reported.
-        platform::WriteAll(fd, text, size, platform::WriteSome);
+        // A log line that cannot be written has nowhere to be reported. No SIGPIPE guard: it would
+        // cost two system calls a line, and the stream's own writes raise it too.
+        platform::WriteAll(fd, text, size, platform::WritePlain);
         return;
     }
     std::fwrite(text, 1, size, pipe);

@@ -23,6 +23,10 @@ ssize_t ReadSome(int fd, void* data, size_t size) {
     return read(fd, data, size);
 }
 
+ssize_t WritePlain(int fd, const void* data, size_t size) {
+    return write(fd, data, size);
+}
+
 // A write to a reader that has gone raises SIGPIPE at the writing thread, whose default action
 // ends the process; the channel must report a failure instead. Blocking the signal for the
 // thread around the write and taking the one the write raised leaves the application's own

@@ -9,6 +9,9 @@ namespace OrnUtil::platform {
 // One read(2): the bytes read, 0 at end of input, -1 with errno.
 ssize_t ReadSome(int fd, void* data, size_t size);
 
+// One write(2), as it is: to a pipe whose reader has gone it raises SIGPIPE, as stdio's writes do.
+ssize_t WritePlain(int fd, const void* data, size_t size);
+
 // One write(2) that never raises SIGPIPE: to a pipe or socket whose reader has gone it fails with
 // EPIPE and the process lives on. The bytes written, or -1 with errno.
 ssize_t WriteSome(int fd, const void* data, size_t size);
