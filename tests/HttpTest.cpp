@@ -175,8 +175,10 @@ TEST_F(Http, EveryObjectSharesOneConnectionCacheKeyedOnTheProxyAndItsCredentials
         }
         return true;
     };
-    auto earlier = std::make_unique<HTTPcURL>(m_Buffer); // gets a cookie, and its handle goes back
+    auto earlier = std::make_unique<HTTPcURL>(m_Buffer); // keeps the cookie it gets, hands back
     EXPECT_EQ(Failure(*earlier, m_Origin.Url("/large")), "");
+    EXPECT_EQ(Failure(*earlier, m_Origin.Url("/echo")), "");
+    EXPECT_EQ(Last().Header("Cookie"), "session=42");
     earlier.reset();
     EXPECT_TRUE(posts("a", 10));
     EXPECT_EQ(m_Origin.Connections(), 1);

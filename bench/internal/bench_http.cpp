@@ -57,7 +57,7 @@ CURL* NewHandle(const std::string& url, std::vector<char>& buffer, bool sameRequ
         curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
         curl_easy_setopt(curl, CURLOPT_TRANSFER_ENCODING, 1L);
         curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(curl, CURLOPT_COOKIEJAR, "/dev/null");
+        curl_easy_setopt(curl, CURLOPT_COOKIELIST, "# cookies of this handle");
         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
         curl_easy_setopt(curl, CURLOPT_PROXYAUTH,
                          static_cast<long>(CURLAUTH_BASIC | CURLAUTH_NEGOTIATE | CURLAUTH_NTLM));

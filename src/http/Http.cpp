@@ -213,9 +213,10 @@ void HTTPcURL::Init() {
     curl_easy_setopt(m_Curl, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(m_Curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(m_Curl, CURLOPT_MAXREDIRS, 10L);
-    // Cookies received live as long as the object; the jar only switches the cookie engine on (a
-    // cookie file would do too, but curl_easy_reset loses the list of files without freeing it).
-    curl_easy_setopt(m_Curl, CURLOPT_COOKIEJAR, "/dev/null");
+    // Cookies received live as long as the object. A comment line switches the cookie engine on
+    // and adds nothing: a cookie file would do too, but curl_easy_reset loses the list of files
+    // without freeing it, and a jar is written out (a file opened and closed) at every release.
+    curl_easy_setopt(m_Curl, CURLOPT_COOKIELIST, "# cookies of this object");
     curl_easy_setopt(m_Curl, CURLOPT_POSTREDIR,
                      static_cast<long>(CURL_REDIR_POST_301 | CURL_REDIR_POST_302));
     curl_easy_setopt(m_Curl, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NO_REVOKE));
