@@ -10,6 +10,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -92,7 +93,16 @@ TEST(CommChannel, ConnectSendReceiveAndDisconnectFollowTheLifeCycle) {
     EXPECT_TRUE(channel.Disconnect());
     EXPECT_FALSE(channel.Connected || channel.Recv(1, text)) << "c is still there";
     EXPECT_FALSE(IsOpen(out) || channel.FdOut() != CComm::NONE);
+    const int spare[] = {open("/dev/null", O_RDONLY), open("/dev/null", O_RDONLY)}; // freed numbers
     EXPECT_TRUE(channel.Connect() && channel.Recv(1, text));
+    struct stat null {
+    }, first{}, second{};
+    EXPECT_TRUE(stat("/dev/null", &null) == 0 && fstat(spare[0], &first) == 0 &&
+                fstat(spare[1], &second) == 0 && first.st_rdev == null.st_rdev &&
+                second.st_rdev == null.st_rdev)
+        << "a reconnect closes only what it holds";
+    close(spare[0]);
+    close(spare[1]);
     EXPECT_EQ(std::string(text), "cb");
     EXPECT_FALSE(channel.Send(1, "a")) << "reconnected, it reads its input but has no output";
     close(in);
@@ -347,7 +357,8 @@ TEST_F(TcpChannel, EveryConnectionHasNoDelayAndTheOptionsSetBeforeConnectNewestF
         ASSERT_TRUE(channel->Connect() && channel->Connect());
         EXPECT_EQ(SocketOption(channel->FdOut(), IPPROTO_TCP, TCP_NODELAY), 1);
         CInspectedTCP wrapped(static_cast<unsigned int>(m_Server.Accept()));
-        EXPECT_TRUE(wrapped.Connected && wrapped.Options() == 0 && wrapped.PeerAddr() == 0);
+        EXPECT_TRUE(wrapped.Connected && wrapped.Options() == 0 && wrapped.PeerAddr() == 0 &&
+                    wrapped.PeerPort() == 0);
         EXPECT_EQ(SocketOption(wrapped.FdIn(), IPPROTO_TCP, TCP_NODELAY), 1);
         EXPECT_TRUE(wrapped.Send(2, "hi") && channel->Recv(2, text));
         wrapped = *channel;

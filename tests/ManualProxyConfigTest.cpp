@@ -33,7 +33,8 @@ TEST(ManualProxyConfig, EntriesFillTheSlotsOfTheirSchemesAndBypassRulesMatchPiec
         {"p:1", "https://secure.corp", "https://secure.corp/", ""},
         {"p:1", "https://secure.corp", "http://secure.corp/", "p:1"},
         {"p:1", "host.corp", "http://host.corp:99/", ""},
-        {"p:1", "host.corp", "http://host.corp:99x/", "p:1"}}; // a bad port stays in the host
+        {"p:1", "host.corp", "http://host.corp:99x/", "p:1"}, // a bad port stays in the host
+        {"p:1", "", "http://host.corp:99/", "p:1"}};
     ManualProxyConfig manual;
     for (const auto& [proxies, bypass, url, proxy] : cases) {
         manual.Update(proxies, bypass);
