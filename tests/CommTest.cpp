@@ -1,5 +1,6 @@
 // Byte buffers, descriptor and TCP channels, and framed messages, on real pipes, socket pairs, a
 // loopback listener and a second process.
+#include "LoopbackServers.h"
 #include "TestSupport.h"
 
 #include <OrnUtil/System.h>
@@ -365,6 +366,8 @@ TEST_F(TcpChannel, EveryConnectionHasNoDelayAndTheOptionsSetBeforeConnectNewestF
         EXPECT_TRUE(wrapped.PeerAddr() == 0x7F000001u && wrapped.PeerPort() == m_Server.Port())
             << "assignment takes the peer";
     }
+    LoopbackHttpServer elsewhere([](const HttpRequest&) { return HttpResponse{}; }, 0, "127.0.0.2");
+    EXPECT_TRUE(CInspectedTCP(0x7F000002u, elsewhere.Port()).Connect()) << "the peer's own address";
     // The kernel doubles what it is given; the oldest option came last.
     EXPECT_EQ(SocketOption(byNumber.FdOut(), SOL_SOCKET, SO_SNDBUF), 2 * 8192);
     EXPECT_EQ(byNumber.Options(), 0u);

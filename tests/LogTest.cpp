@@ -264,6 +264,15 @@ TEST_F(LevelFile, AFileCutShortReadsWarnUntilTheNextInitAndOtherBusErrorsGoOn) {
     EXPECT_EQ(seen, 1);
 }
 
+// With no handler of the application's, a bus error outside the table takes the default action
+// (or a sanitizer's, which reports and exits).
+TEST_F(LevelFile, ABusErrorOutsideTheTableKillsAsItWouldHaveWithoutInit) {
+    const auto killedAsBefore = [](int status) {
+        return WIFSIGNALED(status) ? WTERMSIG(status) == SIGBUS : WEXITSTATUS(status) != 0;
+    };
+    EXPECT_EXIT((CLog::Init(""), raise(SIGBUS)), killedAsBefore, "");
+}
+
 TEST_F(LevelFile, ProcessesLiveThroughALevelFileCutShortAndAppendOnlyWholeLongLines) {
     ASSERT_TRUE(CLog::Init(""));
     const std::string shared = m_Dir / "shared.log";

@@ -49,7 +49,7 @@ function FindProxyForURL(url, host) {
         'isResolvable("localhost")', '!isResolvable("x.invalid")', 'isResolvableEx("::1")',
         'dnsResolve("localhost") === "127.0.0.1"',
         '/(^|;)127[.]0[.]0[.]1(;|$)/.test(dnsResolveEx("localhost"))',
-        'dnsResolveEx("x.invalid") === ""', 'isInNetEx("10.1.2.3", "10.0.0.0/8")',
+        'dnsResolveEx("x.invalid") === ""', 'isInNetEx("10.128.2.3", "10.0.0.0/8")',
         'isInNetEx("2001:db8::1", "2001:db8::/32")', '!isInNetEx("2001:db9::1", "2001:db8::/32")',
         'isInNetEx("::ffff:10.1.2.3", "::ffff:10.0.0.0/104")',
         '!isInNetEx("::ffff:10.1.2.3", "10.0.0.0/8")', '!isInNetEx("10.1.2.3", "::ffff:a00:0/104")',
