@@ -222,6 +222,19 @@ TEST(ChildProcess, TalksOverItsStandardStreamsOnlyAndEndsWithACodeOrASignal) {
     EXPECT_FALSE(WaitChildProcess(nullptr, -1, code) || TerminateChildProcess(nullptr));
 }
 
+// The caller's blocked signals stay with the caller.
+TEST(ChildProcess, StartsWithNoSignalBlocked) {
+    sigset_t term, previous;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &term, &previous);
+    Started child("-c \"kill -TERM $$; exit 3\"", "/bin/sh");
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    int code = 0;
+    EXPECT_TRUE(child.ok && WaitChildProcess(child.process, -1, code));
+    EXPECT_EQ(code, 128 + SIGTERM);
+}
+
 TEST(ChildProcess, LeavesNoZombieOnceClosed) {
     // Closed while it runs, it goes on; once it has ended, the next call of any of the three
     // process functions reaps it, as closing it then does.
