@@ -65,10 +65,6 @@ bool SetSocketOption(int socket, uint32_t level, uint32_t name, uint32_t value) 
                       sizeof option) == 0;
 }
 
-void ShutdownSocket(int socket) {
-    shutdown(socket, SHUT_RDWR);
-}
-
 void CloseSocket(int socket) {
     close(socket);
 }

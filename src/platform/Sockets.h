@@ -28,9 +28,6 @@ ssize_t ReceiveSome(int socket, void* data, size_t size);
 // setsockopt with a 4-byte value. False with errno.
 bool SetSocketOption(int socket, uint32_t level, uint32_t name, uint32_t value);
 
-// Shuts both directions down: the peer sees the end, a receive waiting on the socket wakes.
-void ShutdownSocket(int socket);
-
 void CloseSocket(int socket);
 
 } // namespace OrnUtil::platform
