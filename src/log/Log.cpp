@@ -1,3 +1,4 @@
+#include "internal/Digits.h"
 #include "log/LevelFile.h"
 #include "log/LineBuffer.h"
 #include "log/TableGuard.h"
@@ -7,7 +8,6 @@
 #include "platform/Files.h"
 
 #include <OrnUtil/Log.h>
-#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <cxxabi.h>
@@ -25,20 +25,6 @@ int32_t unmappedLevels[CLog::COUNT] = {WARN, WARN, WARN, WARN, WARN, WARN, WARN,
 
 bool InRange(int32_t value) {
     return static_cast<uint32_t>(value) < static_cast<uint32_t>(CLog::COUNT);
-}
-
-// "00" to "99": one copy per field of the time instead of two divisions.
-constexpr std::array<char, 200> TWO_DIGITS = [] {
-    std::array<char, 200> digits{};
-    for (int value = 0; value < 100; ++value) {
-        digits[2 * value] = static_cast<char>('0' + value / 10);
-        digits[2 * value + 1] = static_cast<char>('0' + value % 10);
-    }
-    return digits;
-}();
-
-void PutTwoDigits(char* out, int value) {
-    std::memcpy(out, &TWO_DIGITS[2 * value], 2);
 }
 
 // Building an ostringstream costs more than formatting a line (its locale facets are looked up one
@@ -151,11 +137,11 @@ CLog::~CLog() {
 std::ostringstream& CLog::Get(TLogLevel level, TLogSubSys) {
     const platform::TimeOfDay now = platform::LocalTimeOfDay();
     char header[32] = "00:00:00.000";
-    PutTwoDigits(header, now.hour);
-    PutTwoDigits(header + 3, now.minute);
-    PutTwoDigits(header + 6, now.second);
+    internal::PutTwoDigits(header, now.hour);
+    internal::PutTwoDigits(header + 3, now.minute);
+    internal::PutTwoDigits(header + 6, now.second);
     header[9] = static_cast<char>('0' + now.millisecond / 100);
-    PutTwoDigits(header + 10, now.millisecond % 100);
+    internal::PutTwoDigits(header + 10, now.millisecond % 100);
     const char* levelText = InRange(level) ? m_LevelStr[level] : "Invalid Level";
     const size_t levelSize = InRange(level) ? 8 : 13;
     std::memcpy(header + 12, levelText, levelSize);

@@ -4,6 +4,8 @@
 // the C locale need no strftime to parse the format on every call.
 #pragma once
 
+#include "internal/Digits.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -59,18 +61,6 @@ struct Numbers {
     bool west; // of UTC
 };
 
-// The two digits of every number below 100.
-struct DigitPairs {
-    char of[200] = {};
-    constexpr DigitPairs() {
-        for (int i = 0; i < 100; ++i) {
-            of[2 * i] = static_cast<char>('0' + i / 10);
-            of[2 * i + 1] = static_cast<char>('0' + i % 10);
-        }
-    }
-};
-inline constexpr DigitPairs DIGIT_PAIRS;
-
 struct Translated {
     std::vector<Piece> pieces;
     size_t longest = 0; // the longest text the C locale can make of it
@@ -99,8 +89,8 @@ inline size_t WriteNumber(char* out, const Piece& piece, const Numbers& numbers)
     static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the first digit is the lowest byte");
     uint16_t high = 0;
     uint16_t low = 0;
-    std::memcpy(&high, DIGIT_PAIRS.of + 2 * std::min(value / 100, 99u), 2);
-    std::memcpy(&low, DIGIT_PAIRS.of + 2 * (value % 100), 2);
+    std::memcpy(&high, internal::DIGIT_PAIRS.of + 2 * std::min(value / 100, 99u), 2);
+    std::memcpy(&low, internal::DIGIT_PAIRS.of + 2 * (value % 100), 2);
     const uint32_t digits = (uint32_t{low} << 16 | high) >> (8 * (4 - length));
     std::memcpy(out + sign, &digits, 4);
     out[sign + length] = piece.after;
