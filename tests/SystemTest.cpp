@@ -150,14 +150,6 @@ struct Started {
     }
 };
 
-std::string ReadAll(int fd) {
-    std::string text;
-    char buffer[4096];
-    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;)
-        text.append(buffer, static_cast<size_t>(got));
-    return text;
-}
-
 bool HasNoChildren() {
     return waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
 }
@@ -175,11 +167,11 @@ TEST(ChildProcess, ArgumentsAreSplitAsOnWindowsWithoutAShell) {
         {std::string("a\0b", 3), "[a]"}, // the command line ends at a NUL byte
     };
     for (const auto& [arguments, expected] : cases)
-        EXPECT_EQ(ReadAll(Started("args " + arguments, probe).out), expected);
+        EXPECT_EQ(ReadToEnd(Started("args " + arguments, probe).out), expected);
     // A quoted program ends at its quote; one without "/" is looked for on PATH.
-    EXPECT_EQ(ReadAll(Started("x", "\"" + probe + "\"args").out), "[x]");
+    EXPECT_EQ(ReadToEnd(Started("x", "\"" + probe + "\"args").out), "[x]");
     ScopedEnv path("PATH", "/nonexistent:" + HelperPath(""));
-    EXPECT_EQ(ReadAll(Started("args y", "child_probe").out), "[y]");
+    EXPECT_EQ(ReadToEnd(Started("args y", "child_probe").out), "[y]");
 }
 
 TEST(ChildProcess, AProgramThatCannotStartGivesNoHandleAndPipesAtTheirEnd) {
@@ -191,7 +183,7 @@ TEST(ChildProcess, AProgramThatCannotStartGivesNoHandleAndPipesAtTheirEnd) {
             EXPECT_TRUE(fd > 2 && (fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0) << fd;
         pollfd input{child.in, POLLOUT, 0}; // nobody reads: a write would fail
         EXPECT_TRUE(poll(&input, 1, 0) == 1 && (input.revents & POLLERR) != 0);
-        EXPECT_EQ(ReadAll(child.err) + ReadAll(child.out), "");
+        EXPECT_EQ(ReadToEnd(child.err) + ReadToEnd(child.out), "");
     }
     EXPECT_TRUE(HasNoChildren());
 }
@@ -210,7 +202,7 @@ TEST(ChildProcess, TalksOverItsStandardStreamsOnlyAndEndsWithACodeOrASignal) {
     close(std::exchange(child.in, -1));
     // Most likely still running: the wait itself sees it end.
     EXPECT_TRUE(code == -1000 && WaitChildProcess(child.process, 60000, code) && code == 7);
-    EXPECT_EQ(ReadAll(child.out) + ReadAll(child.err),
+    EXPECT_EQ(ReadToEnd(child.out) + ReadToEnd(child.err),
               "out:first\nout:second\nerr:first\nerr:second\n");
     EXPECT_TRUE(WaitChildProcess(child.process, 0, code) && code == 7 && HasNoChildren());
     EXPECT_FALSE(TerminateChildProcess(child.process));
@@ -248,7 +240,7 @@ TEST(ChildProcess, LeavesNoZombieOnceClosed) {
             CloseChildProcess(std::exchange(child.process, nullptr));
         WriteAll(child.in, "served\n");
         close(std::exchange(child.in, -1));
-        EXPECT_EQ(ReadAll(child.out), "out:served\n");
+        EXPECT_EQ(ReadToEnd(child.out), "out:served\n");
         siginfo_t info{};
         ASSERT_EQ(waitid(P_ALL, 0, &info, WEXITED | WNOWAIT), 0); // ended, not reaped
         reap ? reap() : CloseChildProcess(std::exchange(child.process, nullptr));

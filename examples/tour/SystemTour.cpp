@@ -1,5 +1,6 @@
 // Child processes on pipes (the tour talks framed messages with a copy of itself), a library
 // loaded at run time, thread groups, and the name helpers.
+#include "TestSupport.h"
 #include "Tour.h"
 
 #include <OrnUtils.h>
@@ -14,14 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::string ReadToEnd(int fd) {
-    std::string text;
-    char buffer[4096];
-    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;)
-        text.append(buffer, static_cast<size_t>(got));
-    return text;
-}
 
 // The tour's own executable, started again as the child of the exchange below.
 std::string SelfPath() {
@@ -71,7 +64,7 @@ void ChildProcesses() {
     OrnUtil::CreateChildProcess("printf", R"("[%s]\n" "two words" $(id) ; * a\"b)", in, out, err,
                                 child, false);
     close(in);
-    std::cout << "printf received its arguments untouched:\n" << ReadToEnd(out);
+    std::cout << "printf received its arguments untouched:\n" << testing_support::ReadToEnd(out);
     OrnUtil::WaitChildProcess(child, -1, code);
     OrnUtil::CloseChildProcess(child);
     close(out), close(err);

@@ -65,6 +65,8 @@ private:
 };
 
 std::string ReadFile(const std::string& path);
+// Everything a descriptor gives until its end.
+std::string ReadToEnd(int fd);
 void WriteFile(const std::string& path, const std::string& content);
 // Writes all of `bytes` to a descriptor, going on after partial writes; a failed write throws.
 void WriteAll(int fd, const std::string& bytes);
