@@ -267,8 +267,9 @@ TEST_F(LevelFile, AFileCutShortReadsWarnUntilTheNextInitAndOtherBusErrorsGoOn) {
 // With no handler of the application's, a bus error outside the table takes the default action
 // (or a sanitizer's, which reports and exits).
 TEST_F(LevelFile, ABusErrorOutsideTheTableKillsAsItWouldHaveWithoutInit) {
+    // A sanitizer's own handler may end the process with its abort or exit code instead.
     const auto killedAsBefore = [](int status) {
-        return WIFSIGNALED(status) ? WTERMSIG(status) == SIGBUS : WEXITSTATUS(status) != 0;
+        return WIFSIGNALED(status) || WEXITSTATUS(status) != 0;
     };
     EXPECT_EXIT((CLog::Init(""), raise(SIGBUS)), killedAsBefore, "");
 }
