@@ -100,6 +100,9 @@ TEST_F(Http, TheResponseReplacesTheBufferWhoseContentIsPosted) {
     EXPECT_EQ(Failure(m_Http, elsewhere.Url("/echo")), "");
     EXPECT_EQ(elsewhere.Requests().at(0).Header("Cookie"), "");
     EXPECT_EQ(elsewhere.Requests().at(1).Header("Cookie"), "bb=2; a=1");
+    LoopbackHttpServer sixth(&Serve, 0, "::1");
+    EXPECT_EQ(Failure(m_Http, sixth.Url("/echo")), "");
+    EXPECT_EQ(sixth.Requests().at(0).Header("Cookie"), "bb=2; a=1") << "an IPv6 host is its own";
 
     // Beyond 1 MiB libcurl would otherwise ask for "100-continue" and wait for it.
     m_Buffer.assign(1100000, 'b');

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 #include "log/LogStatement.h"
 
+#include <csignal>
 #include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <set>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -265,13 +267,24 @@ TEST_F(LevelFile, AFileCutShortReadsWarnUntilTheNextInitAndOtherBusErrorsGoOn) {
 }
 
 // With no handler of the application's, a bus error outside the table takes the default action
-// (or a sanitizer's, which reports and exits).
+// (or a sanitizer's, which reports and aborts). Ignored by the application, a sent one stays
+// ignored while a fault that the kernel reports still kills.
 TEST_F(LevelFile, ABusErrorOutsideTheTableKillsAsItWouldHaveWithoutInit) {
-    // A sanitizer's own handler may end the process with its abort or exit code instead.
     const auto killedAsBefore = [](int status) {
         return WIFSIGNALED(status) || WEXITSTATUS(status) != 0;
     };
     EXPECT_EXIT((CLog::Init(""), raise(SIGBUS)), killedAsBefore, "");
+    const auto ignoredThenQueued = [](int code) {
+        std::signal(SIGBUS, SIG_IGN);
+        CLog::Init("");
+        siginfo_t info{};
+        info.si_signo = SIGBUS;
+        info.si_code = code; // a process may queue itself what only the kernel sends to others
+        syscall(SYS_rt_sigqueueinfo, getpid(), SIGBUS, &info);
+        std::exit(0);
+    };
+    EXPECT_EXIT(ignoredThenQueued(SI_QUEUE), testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(ignoredThenQueued(BUS_ADRALN), killedAsBefore, "");
 }
 
 TEST_F(LevelFile, ProcessesLiveThroughALevelFileCutShortAndAppendOnlyWholeLongLines) {

@@ -3,6 +3,7 @@
 #include "proxy/linux/LinuxProxySession.h"
 #include "proxy/linux/PacDownload.h"
 #include "proxy/linux/PacScript.h"
+#include "proxy/linux/Wpad.h"
 
 #include <ctime>
 #include <filesystem>
@@ -94,6 +95,19 @@ TEST(Wpad, DiscoveryFindsTheScriptOfTheSearchDomainOrGivesUp) {
     const RunResult found = probe("function FindProxyForURL() { return 'PROXY found.test:80'; }");
     EXPECT_EQ(found.out, "proxy=found.test:80 ok=1 given-up=0\n") << found.err;
     EXPECT_EQ(probe("-").out, "proxy= ok=0 given-up=1\n");
+}
+
+// The host's own domain, else each search domain, then their parents above the top level; a
+// name that is no domain name is passed over.
+TEST(Wpad, CandidatesAreTheDomainsAboveTheHostOrInTheSearchList) {
+    using Urls = std::vector<std::string>;
+    EXPECT_EQ(WpadCandidates("pc.sales-1.corp.test.", {"search.test"}),
+              (Urls{"http://wpad/wpad.dat", "http://wpad.sales-1.corp.test/wpad.dat",
+                    "http://wpad.corp.test/wpad.dat"}));
+    EXPECT_EQ(WpadCandidates("pc", {"a.corp.test.", "corp.test", "bad_name.test", "a..test", "",
+                                    std::string(250, 'a') + ".test", ".test"}),
+              (Urls{"http://wpad/wpad.dat", "http://wpad.a.corp.test/wpad.dat",
+                    "http://wpad.corp.test/wpad.dat"}));
 }
 
 TEST(Ornproxy, ShowsTheSourceTheTraceAndTheDecisionForEachUrl) {

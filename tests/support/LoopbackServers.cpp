@@ -23,23 +23,26 @@ namespace testing_support {
 
 namespace {
 
-// Listens on address:port, or on a free port when `port` is 0; `port` is then the one taken.
+// Listens on address:port (IPv4 or IPv6), or on a free port when `port` is 0; `port` is then the
+// one taken.
 int LoopbackListener(uint16_t& port, const std::string& address = "127.0.0.1") {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool six = address.find(':') != std::string::npos;
+    const int fd = socket(six ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         throw std::runtime_error("socket failed");
-    sockaddr_in socketAddress{};
-    socketAddress.sin_family = AF_INET;
-    socketAddress.sin_port = htons(port);
-    socklen_t length = sizeof socketAddress;
-    if (inet_pton(AF_INET, address.c_str(), &socketAddress.sin_addr) != 1 ||
-        bind(fd, reinterpret_cast<sockaddr*>(&socketAddress), sizeof socketAddress) != 0 ||
-        listen(fd, 64) != 0 ||
+    sockaddr_in6 socketAddress{}; // large enough for either, and both keep the port in one place
+    auto* four = reinterpret_cast<sockaddr_in*>(&socketAddress);
+    socketAddress.sin6_family = six ? AF_INET6 : AF_INET;
+    socketAddress.sin6_port = htons(port);
+    socklen_t length = six ? sizeof socketAddress : sizeof *four;
+    if (inet_pton(socketAddress.sin6_family, address.c_str(),
+                  six ? static_cast<void*>(&socketAddress.sin6_addr) : &four->sin_addr) != 1 ||
+        bind(fd, reinterpret_cast<sockaddr*>(&socketAddress), length) != 0 || listen(fd, 64) != 0 ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&socketAddress), &length) != 0) {
         close(fd);
         throw std::runtime_error("cannot listen on " + address);
     }
-    port = ntohs(socketAddress.sin_port);
+    port = ntohs(socketAddress.sin6_port);
     return fd;
 }
 
@@ -116,7 +119,8 @@ LoopbackHttpServer::~LoopbackHttpServer() {
 }
 
 std::string LoopbackHttpServer::Url(const std::string& path) const {
-    return "http://" + m_Ip + ":" + std::to_string(m_Port) + path;
+    const bool six = m_Ip.find(':') != std::string::npos;
+    return "http://" + (six ? "[" + m_Ip + "]" : m_Ip) + ":" + std::to_string(m_Port) + path;
 }
 
 std::vector<HttpRequest> LoopbackHttpServer::Requests() const {
