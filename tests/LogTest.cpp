@@ -76,15 +76,18 @@ TEST(Logger, ALineIsTheTimeTheLevelAndAMessageThatNoOtherLineShapes) {
     const int word = std::ios_base::xalloc();
     {
         CLog failing(WEB); // a stream that fails takes the line's newline with it
-        std::ostringstream& line = failing.Get(static_cast<TLogLevel>(9), WEB);
-        line.iword(word) = 1;
-        line.pword(word) = &log;
-        line << std::hex << std::setprecision(2) << std::setfill('*') << 255
-             << static_cast<const char*>(nullptr) << std::setw(9);
+        failing.Get(static_cast<TLogLevel>(9), WEB)
+            << std::hex << std::setprecision(2) << std::setfill('*') << 255
+            << static_cast<const char*>(nullptr) << std::setw(9);
     }
     CLog(WEB).QGet(ERROR, WEB) << 255 << ' ' << 1234567 << ' ' << 3.14159 << std::setw(3) << 7;
+    { // a word of either kind keeps a stream from the next line, as a locale does
+        CLog first(WEB), second(WEB);
+        first.QGet(INFO, WEB).iword(word) = 1;
+        second.QGet(INFO, WEB).pword(word) = &log;
+    }
     {
-        CLog plain(WEB); // a locale alone is enough to keep a stream from the next line
+        CLog plain(WEB);
         plain.QGet(INFO, WEB).imbue(std::locale(std::locale(), new Thousands));
     }
     {
@@ -97,7 +100,7 @@ TEST(Logger, ALineIsTheTimeTheLevelAndAMessageThatNoOtherLineShapes) {
     EXPECT_THAT(log.Lines(),
                 ElementsAre(MatchesRegex(TIME + " NOTICE hello 42"), "",
                             MatchesRegex(TIME + "Invalid Levelff255 1234567 3\\.14159  7"), "", "",
-                            "cut"));
+                            "", "", "cut"));
     const std::string stamp = log.Lines()[0].substr(0, 12);
     EXPECT_TRUE((before <= stamp && stamp <= after) || after < before) << stamp << " " << before;
 }
