@@ -198,7 +198,9 @@ TEST(ChildProcess, TalksOverItsStandardStreamsOnlyAndEndsWithACodeOrASignal) {
     WriteAll(child.in, "first\nsecond\n");
     int code = -1000;
     // It waits for the end of its input, so it cannot end in a short wait.
+    const size_t open = OpenDescriptors();
     EXPECT_FALSE(WaitChildProcess(child.process, 20, code));
+    EXPECT_EQ(OpenDescriptors(), open) << "a wait keeps nothing open";
     close(std::exchange(child.in, -1));
     // Most likely still running: the wait itself sees it end.
     EXPECT_TRUE(code == -1000 && WaitChildProcess(child.process, 60000, code) && code == 7);
