@@ -234,12 +234,20 @@ TEST_F(Http, TlsTrustsOnlyTheCallersCertificateAndSharesItsSessions) {
 
 // Without the fixture, whose object would keep the cache in use.
 TEST(HttpGlobalCleanup, ReleasesTheSharedConnections) {
-    LoopbackHttpServer origin(&Serve);
     std::vector<char> buffer;
-    HTTPcURL(buffer).Perform(origin.Url("/echo"), "", "");
+    // The first request reads the desktop's proxy settings, whose reader keeps descriptors open.
+    HTTPcURL(buffer).PerformRequest("http://127.0.0.1:1/", "", "");
     HTTPcURL::GlobalCleanup();
-    HTTPcURL(buffer).Perform(origin.Url("/echo"), "", "");
-    EXPECT_EQ(origin.Connections(), 2);
+    const size_t open = OpenDescriptors();
+    {
+        LoopbackHttpServer origin(&Serve);
+        HTTPcURL(buffer).Perform(origin.Url("/echo"), "", "");
+        HTTPcURL::GlobalCleanup();
+        HTTPcURL(buffer).Perform(origin.Url("/echo"), "", "");
+        EXPECT_EQ(origin.Connections(), 2);
+        HTTPcURL::GlobalCleanup();
+    }
+    EXPECT_EQ(OpenDescriptors(), open) << "the server's ends are closed with it, and so are ours";
 }
 
 } // namespace
