@@ -81,11 +81,18 @@ TEST(Logger, ALineIsTheTimeTheLevelAndAMessageThatNoOtherLineShapes) {
             << static_cast<const char*>(nullptr) << std::setw(9);
     }
     CLog(WEB).QGet(ERROR, WEB) << 255 << ' ' << 1234567 << ' ' << 3.14159 << std::setw(3) << 7;
-    { // a word of either kind keeps a stream from the next line, as a locale does
-        CLog first(WEB), second(WEB);
+    static int erased = 0;
+    { // a word of either kind, or a callback, keeps a stream from the next line, as a locale does
+        CLog first(WEB), second(WEB), third(WEB);
         first.QGet(INFO, WEB).iword(word) = 1;
         second.QGet(INFO, WEB).pword(word) = &log;
+        third.QGet(INFO, WEB).register_callback(
+            [](std::ios_base::event event, std::ios_base&, int) {
+                erased += event == std::ios_base::erase_event;
+            },
+            0);
     }
+    EXPECT_EQ(erased, 1) << "the stream with a callback is gone";
     {
         CLog plain(WEB);
         plain.QGet(INFO, WEB).imbue(std::locale(std::locale(), new Thousands));
@@ -100,7 +107,7 @@ TEST(Logger, ALineIsTheTimeTheLevelAndAMessageThatNoOtherLineShapes) {
     EXPECT_THAT(log.Lines(),
                 ElementsAre(MatchesRegex(TIME + " NOTICE hello 42"), "",
                             MatchesRegex(TIME + "Invalid Levelff255 1234567 3\\.14159  7"), "", "",
-                            "", "", "cut"));
+                            "", "", "", "cut"));
     const std::string stamp = log.Lines()[0].substr(0, 12);
     EXPECT_TRUE((before <= stamp && stamp <= after) || after < before) << stamp << " " << before;
 }
