@@ -3,6 +3,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <iomanip>
@@ -163,6 +164,23 @@ protected:
     std::string m_File = m_Dir / "Marlek/ORN/DEBUG.CFG";
 
     void TearDown() override { CLog::Shutdown(); }
+    // A process may queue itself a SIGBUS as only the kernel sends it to others.
+    static void QueueBusError(int code, const void* address = nullptr) {
+        siginfo_t info{};
+        info.si_signo = SIGBUS;
+        info.si_code = code;
+        info.si_addr = const_cast<void*>(address);
+        syscall(SYS_rt_sigqueueinfo, getpid(), SIGBUS, &info);
+    }
+    // Where the file is mapped, from the process's own map.
+    const void* MappedAt() const {
+        std::ifstream maps("/proc/self/maps");
+        for (std::string line; std::getline(maps, line);)
+            if (line.size() > m_File.size() &&
+                line.compare(line.size() - m_File.size(), m_File.size(), m_File) == 0)
+                return reinterpret_cast<const void*>(std::stoull(line, nullptr, 16));
+        return nullptr;
+    }
     static std::string Words(std::initializer_list<int32_t> words) {
         return std::string(reinterpret_cast<const char*>(words.begin()), 4 * words.size());
     }
@@ -272,6 +290,8 @@ TEST_F(LevelFile, AFileCutShortReadsWarnUntilTheNextInitAndOtherBusErrorsGoOn) {
     EXPECT_FALSE(CLog::ReportingLevel(PDU, INFO)) << "the table is the file's no longer";
     ASSERT_TRUE(CLog::Init("") && CLog::ReportingLevel(PDU, INFO)) << "the next Init maps it again";
     EXPECT_EQ(ReadFile(m_File), Words({1, 1, 1, 1, 1, INFO, 1, 1}));
+    QueueBusError(BUS_ADRALN, MappedAt()); // whatever the kind of fault, within the table
+    EXPECT_EQ(CLog::ReportingLevel(PDU), WARN);
     raise(SIGBUS);
     EXPECT_EQ(seen, 1);
 }
@@ -287,10 +307,7 @@ TEST_F(LevelFile, ABusErrorOutsideTheTableKillsAsItWouldHaveWithoutInit) {
     const auto ignoredThenQueued = [](int code) {
         std::signal(SIGBUS, SIG_IGN);
         CLog::Init("");
-        siginfo_t info{};
-        info.si_signo = SIGBUS;
-        info.si_code = code; // a process may queue itself what only the kernel sends to others
-        syscall(SYS_rt_sigqueueinfo, getpid(), SIGBUS, &info);
+        QueueBusError(code);
         std::exit(0);
     };
     EXPECT_EXIT(ignoredThenQueued(SI_QUEUE), testing::ExitedWithCode(0), "");
