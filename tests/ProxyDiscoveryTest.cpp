@@ -83,7 +83,7 @@ TEST(Wpad, DiscoveryFindsTheScriptOfTheSearchDomainOrGivesUp) {
     if (geteuid() != 0)
         GTEST_SKIP() << "network namespaces need root";
     TempDir dir;
-    WriteFile(dir / "hosts", "127.0.0.1 localhost wpad.corp.test\n");
+    WriteFile(dir / "hosts", "127.0.0.1 localhost wpad.corp.test dual.test\n::1 dual.test\n");
     WriteFile(dir / "resolv.conf", "search corp.test\nnameserver 127.0.0.1\n");
     const auto probe = [&](const std::string& script) {
         return testing_support::Run(
@@ -92,7 +92,11 @@ TEST(Wpad, DiscoveryFindsTheScriptOfTheSearchDomainOrGivesUp) {
              "probe && ip link set lo up && exec \"$2\" \"$3\"",
              dir / "hosts", dir / "resolv.conf", HelperPath("wpad_probe"), script});
     };
-    const RunResult found = probe("function FindProxyForURL() { return 'PROXY found.test:80'; }");
+    // The script found sees the namespace's addresses, IPv4 first: those of lo, and dual.test's.
+    const RunResult found =
+        probe("function FindProxyForURL() { return 'PROXY ' + "
+              "(dnsResolveEx('dual.test') + myIpAddressEx() == "
+              "'127.0.0.1;::1127.0.0.1;::1' ? 'found' : 'wrong') + '.test:80'; }");
     EXPECT_EQ(found.out, "proxy=found.test:80 ok=1 given-up=0\n") << found.err;
     EXPECT_EQ(probe("-").out, "proxy= ok=0 given-up=1\n");
 }
