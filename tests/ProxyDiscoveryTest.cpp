@@ -30,8 +30,8 @@ HttpResponse Serve(const HttpRequest& request) {
     }
     if (target == "/away.pac")
         return {302, {{"Location", "file:///etc/hosts"}}, ""};
-    if (target == "/large.pac")
-        return {200, {}, std::string(FetchLimits::MAX_BYTES + 1, ' ')};
+    if (target == "/large.pac" || target == "/largest.pac")
+        return {200, {}, std::string(FetchLimits::MAX_BYTES + (target == "/large.pac"), ' ')};
     return {target == "/proxy.pac" ? 200 : target == "/login.pac" ? 401 : 404, {}, SCRIPT};
 }
 
@@ -57,6 +57,8 @@ TEST(PacDownload, EachFetchEndsInOneOutcome) {
         EXPECT_EQ(fetch.outcome, c.second) << c.first;
         EXPECT_EQ(fetch.script, c.second == ScriptFetch::FETCHED ? SCRIPT : "") << c.first;
     }
+    EXPECT_EQ(FetchScript(server.Url("/largest.pac"), {500, 500}).script.size(),
+              FetchLimits::MAX_BYTES);
 }
 
 // The host, or the error.
@@ -117,7 +119,9 @@ TEST(Wpad, CandidatesAreTheDomainsAboveTheHostOrInTheSearchList) {
 TEST(Ornproxy, ShowsTheSourceTheTraceAndTheDecisionForEachUrl) {
     ClearedProxyEnvironment noProxies;
     LoopbackHttpServer server([](const HttpRequest& request) {
-        return HttpResponse{200, {}, request.target == "/broken.pac" ? "function F(" : SCRIPT};
+        return HttpResponse{request.target == "/login.pac" ? 401 : 200,
+                            {},
+                            request.target == "/broken.pac" ? "function F(" : SCRIPT};
     });
     ScopedEnv script("auto_proxy", server.Url("/proxy.pac"));
     const RunResult fine = RunTool("ornproxy", {"http://a.test/", "http://b.test/"});
@@ -130,6 +134,8 @@ TEST(Ornproxy, ShowsTheSourceTheTraceAndTheDecisionForEachUrl) {
     const RunResult none = RunTool("ornproxy", {"http://a.test/"});
     EXPECT_EQ(none.exitCode, 1);
     EXPECT_THAT(none.out, ContainsRegex("error:12166.*=> no decision"));
+    ScopedEnv login("auto_proxy", server.Url("/login.pac"));
+    EXPECT_THAT(RunTool("ornproxy", {"http://a.test/"}).out, HasSubstr("error:12015"));
     EXPECT_EQ(RunTool("ornproxy", {}).exitCode, 2);
 }
 
