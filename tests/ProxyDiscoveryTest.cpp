@@ -30,6 +30,8 @@ HttpResponse Serve(const HttpRequest& request) {
     }
     if (target == "/away.pac")
         return {302, {{"Location", "file:///etc/hosts"}}, ""};
+    if (target == "/broken.pac")
+        return {200, {}, "function F("};
     if (target == "/large.pac" || target == "/largest.pac")
         return {200, {}, std::string(FetchLimits::MAX_BYTES + (target == "/large.pac"), ' ')};
     return {target == "/proxy.pac" ? 200 : target == "/login.pac" ? 401 : 404, {}, SCRIPT};
@@ -118,11 +120,7 @@ TEST(Wpad, CandidatesAreTheDomainsAboveTheHostOrInTheSearchList) {
 
 TEST(Ornproxy, ShowsTheSourceTheTraceAndTheDecisionForEachUrl) {
     ClearedProxyEnvironment noProxies;
-    LoopbackHttpServer server([](const HttpRequest& request) {
-        return HttpResponse{request.target == "/login.pac" ? 401 : 200,
-                            {},
-                            request.target == "/broken.pac" ? "function F(" : SCRIPT};
-    });
+    LoopbackHttpServer server(&Serve);
     ScopedEnv script("auto_proxy", server.Url("/proxy.pac"));
     const RunResult fine = RunTool("ornproxy", {"http://a.test/", "http://b.test/"});
     EXPECT_EQ(fine.exitCode, 0) << fine.err;
