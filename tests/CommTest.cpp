@@ -163,13 +163,45 @@ TEST(CommChannel, SendGoesOnAfterPartialAndInterruptedWrites) {
     EXPECT_TRUE(received == message) << "bytes lost or repeated";
 }
 
+bool SigpipeIn(int (*read)(sigset_t*)) {
+    sigset_t set;
+    sigemptyset(&set);
+    return read(&set) == 0 && sigismember(&set, SIGPIPE) == 1;
+}
+int BlockedSignals(sigset_t* set) {
+    return pthread_sigmask(SIG_BLOCK, nullptr, set);
+}
+
+// Plain and framed sends alike, over pipes and sockets; the thread's signal state comes back as
+// it was, a SIGPIPE the application holds pending among it.
 TEST(CommChannel, SendToAPeerThatHasGoneFailsAndTheProcessLives) {
     signal(SIGPIPE, SIG_DFL);
-    for (bool sockets : {false, true}) {
-        const auto [in, out] = Pipe(sockets);
-        close(in);
-        CCommFd channel(-1, out);
-        EXPECT_TRUE(channel.Connect() && !channel.Send(4, "lost"));
+    for (bool applicationBlocks : {false, true}) {
+        sigset_t sigpipe;
+        sigemptyset(&sigpipe);
+        sigaddset(&sigpipe, SIGPIPE);
+        if (applicationBlocks) {
+            pthread_sigmask(SIG_BLOCK, &sigpipe, nullptr);
+            raise(SIGPIPE);
+        }
+        for (bool sockets : {false, true}) {
+            const auto [in, out] = Pipe(sockets);
+            auto channel = std::make_shared<CCommFd>(-1, out);
+            CCommBufBinOut framed(channel);
+            framed.PutL(7);
+            EXPECT_TRUE(channel->Connect() && framed.Send());
+            EXPECT_EQ(SigpipeIn(BlockedSignals), applicationBlocks);
+            close(in);
+            framed.PutL(7);
+            EXPECT_TRUE(!channel->Send(4, "lost") && !framed.Send());
+            EXPECT_EQ(SigpipeIn(BlockedSignals), applicationBlocks);
+            EXPECT_EQ(SigpipeIn(sigpending), applicationBlocks) << "the application's own stays";
+        }
+        if (applicationBlocks) {
+            const timespec now{};
+            EXPECT_EQ(sigtimedwait(&sigpipe, nullptr, &now), SIGPIPE);
+            pthread_sigmask(SIG_UNBLOCK, &sigpipe, nullptr);
+        }
     }
 }
 

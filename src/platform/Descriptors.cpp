@@ -30,26 +30,67 @@ ssize_t WritePlain(int fd, const void* data, size_t size) {
 // A write to a reader that has gone raises SIGPIPE at the writing thread, whose default action
 // ends the process; the channel must report a failure instead. Blocking the signal for the
 // thread around the write and taking the one the write raised leaves the application's own
-// signal state as it was.
-ssize_t WriteSome(int fd, const void* data, size_t size) {
+// signal state as it was. Within a SigpipeHold the block lasts from the first write to the
+// hold's end, so that the writes of one frame pay for one block and one restore.
+namespace {
+
+struct SigpipeBlock {
+    int holds = 0;
+    bool active = false;
+    bool blockedBefore = false;
+    bool pendingBefore = false; // a SIGPIPE of the application's own, waiting while it blocks it
+    sigset_t previous;
+};
+
+thread_local SigpipeBlock block;
+
+sigset_t SigpipeSet() {
     sigset_t sigpipe;
     sigemptyset(&sigpipe);
     sigaddset(&sigpipe, SIGPIPE);
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &sigpipe, &previous);
-    const bool blockedBefore = sigismember(&previous, SIGPIPE) == 1;
-    // A SIGPIPE can only wait for delivery while the thread blocks it; that one is not ours.
-    const bool pendingBefore = blockedBefore && SigpipePending();
+    return sigpipe;
+}
 
+void Begin() {
+    if (block.active)
+        return;
+    const sigset_t sigpipe = SigpipeSet();
+    pthread_sigmask(SIG_BLOCK, &sigpipe, &block.previous);
+    block.blockedBefore = sigismember(&block.previous, SIGPIPE) == 1;
+    block.pendingBefore = block.blockedBefore && SigpipePending();
+    block.active = true;
+}
+
+void End() {
+    if (block.holds != 0 || !block.active)
+        return;
+    block.active = false;
+    if (!block.blockedBefore)
+        pthread_sigmask(SIG_SETMASK, &block.previous, nullptr);
+}
+
+} // namespace
+
+SigpipeHold::SigpipeHold() {
+    ++block.holds;
+}
+
+SigpipeHold::~SigpipeHold() {
+    --block.holds;
+    End();
+}
+
+ssize_t WriteSome(int fd, const void* data, size_t size) {
+    Begin();
     const ssize_t written = write(fd, data, size);
     const int error = errno;
-    if (written < 0 && error == EPIPE && !pendingBefore) {
+    if (written < 0 && error == EPIPE && !block.pendingBefore) {
+        const sigset_t sigpipe = SigpipeSet();
         const timespec now{};
         while (sigtimedwait(&sigpipe, nullptr, &now) < 0 && errno == EINTR) {
         }
     }
-    if (!blockedBefore)
-        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    End();
     errno = error;
     return written;
 }

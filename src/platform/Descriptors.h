@@ -16,6 +16,17 @@ ssize_t WritePlain(int fd, const void* data, size_t size);
 // EPIPE and the process lives on. The bytes written, or -1 with errno.
 ssize_t WriteSome(int fd, const void* data, size_t size);
 
+// While one lives, the WriteSome calls of this thread share one block of SIGPIPE, made at the
+// first of them and undone when the outermost hold ends: two system calls for a frame's writes
+// rather than two for each.
+class SigpipeHold {
+public:
+    SigpipeHold();
+    ~SigpipeHold();
+    SigpipeHold(const SigpipeHold&) = delete;
+    SigpipeHold& operator=(const SigpipeHold&) = delete;
+};
+
 // Writes all `size` bytes through `writeSome` (WriteSome or a socket's SendSome), going on after
 // partial and interrupted writes. False with errno, or with errno 0 when a write took nothing.
 bool WriteAll(int fd, const char* data, size_t size,
