@@ -2,9 +2,15 @@
 #include "TestSupport.h"
 
 #include <OrnUtil/Http.h>
+#include <arpa/inet.h>
+#include <csignal>
 #include <future>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace testing_support;
 using testing::HasSubstr;
@@ -207,6 +213,74 @@ TEST_F(Http, ACallersWriteFunctionBoundsTheDecodedBody) {
     CCallerHttp bounded(m_Buffer, "", 1 << 20);
     EXPECT_THAT(Failure(bounded, m_Origin.Url("/bomb")), HasSubstr("Failed writing received data"));
     EXPECT_LE(m_Buffer.size(), 1u << 20);
+}
+
+// Records whether SIGPIPE was ignored at any moment of its transfers.
+class CWatchingHttp : public HTTPcURL {
+public:
+    using HTTPcURL::HTTPcURL;
+    bool m_SawSigpipeIgnored = false;
+    CURLcode PerformRequest(const std::string& url, const std::string& user,
+                            const std::string& password) override {
+        curl_easy_setopt(m_Curl, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(m_Curl, CURLOPT_XFERINFOFUNCTION, &Watch);
+        curl_easy_setopt(m_Curl, CURLOPT_XFERINFODATA, this);
+        return HTTPcURL::PerformRequest(url, user, password);
+    }
+
+private:
+    static int Watch(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+        struct sigaction now {};
+        sigaction(SIGPIPE, nullptr, &now);
+        static_cast<CWatchingHttp*>(self)->m_SawSigpipeIgnored |= now.sa_handler == SIG_IGN;
+        return 0;
+    }
+};
+
+// A server that takes a connection, reads a little of the request and hangs up.
+class CHangUp {
+public:
+    CHangUp() : m_Listener(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(m_Listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            listen(m_Listener, 1) != 0 ||
+            getsockname(m_Listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            throw std::runtime_error("cannot listen");
+        m_Url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+        m_Thread = std::thread([this] {
+            const int connection = accept(m_Listener, nullptr, nullptr);
+            char start[1024];
+            if (connection >= 0 && read(connection, start, sizeof start) >= 0)
+                close(connection);
+        });
+    }
+    ~CHangUp() {
+        m_Thread.join();
+        close(m_Listener);
+    }
+    const std::string& Url() const { return m_Url; }
+
+private:
+    int m_Listener;
+    std::string m_Url;
+    std::thread m_Thread;
+};
+
+// The process's SIGPIPE stays the application's during transfers, and a peer that hangs up while
+// a body goes out fails the request without raising it.
+TEST_F(Http, TransfersLeaveSigpipeToTheApplication) {
+    signal(SIGPIPE, SIG_DFL);
+    CWatchingHttp watched(m_Buffer);
+    EXPECT_EQ(Failure(watched, m_Origin.Url("/")), "");
+    struct sigaction after {};
+    sigaction(SIGPIPE, nullptr, &after);
+    EXPECT_FALSE(watched.m_SawSigpipeIgnored || after.sa_handler == SIG_IGN);
+    CHangUp server;
+    m_Buffer.assign(8 << 20, 'x');
+    EXPECT_THAT(Failure(m_Http, server.Url()), HasSubstr("HTTP operation failed"));
 }
 
 // openssl's test server, whose status page tells whether the TLS session was resumed.

@@ -62,6 +62,7 @@ CURL* NewHandle(const std::string& url, std::vector<char>& buffer, bool sameRequ
         curl_easy_setopt(curl, CURLOPT_PROXYAUTH,
                          static_cast<long>(CURLAUTH_BASIC | CURLAUTH_NEGOTIATE | CURLAUTH_NTLM));
         curl_easy_setopt(curl, CURLOPT_PROXYUSERPWD, ":");
+        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     }
     return curl;
 }

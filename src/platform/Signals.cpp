@@ -32,4 +32,14 @@ void PassOn(int signal, siginfo_t* info, void* context, const struct sigaction& 
     raise(signal);
 }
 
+struct sigaction CurrentAction(int signal) {
+    struct sigaction current {};
+    sigaction(signal, nullptr, &current);
+    return current;
+}
+
+void SetAction(int signal, const struct sigaction& action) {
+    sigaction(signal, &action, nullptr);
+}
+
 } // namespace OrnUtil::platform

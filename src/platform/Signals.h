@@ -1,4 +1,5 @@
-// Handlers for fault signals, chained in front of the handler that was there before.
+// Handlers for fault signals, chained in front of the handler that was there before; a signal's
+// action read and put back.
 #pragma once
 
 #include <csignal>
@@ -21,5 +22,11 @@ const void* FaultAddress(const siginfo_t* info);
 // by a process if it ignored them, or else takes the default action as the handler returns (a
 // fault is never ignored).
 void PassOn(int signal, siginfo_t* info, void* context, const struct sigaction& previous);
+
+// The action for `signal` as it stands.
+struct sigaction CurrentAction(int signal);
+
+// Makes `action` the action for `signal`.
+void SetAction(int signal, const struct sigaction& action);
 
 } // namespace OrnUtil::platform

@@ -1,6 +1,7 @@
 #include "proxy/linux/GnomeProxySettings.h"
 
 #include "platform/Library.h"
+#include "platform/Signals.h"
 #include "proxy/GnomeProxyMapping.h"
 
 #include <cstdint>
@@ -33,6 +34,8 @@ struct Gio {
     void (*variantUnref)(void* variant);
     void (*objectUnref)(void* object);
     void (*free)(void* memory);
+    void* (*typeClassRef)(size_t type);
+    size_t (*socketGetType)();
 };
 
 template <typename Fn>
@@ -60,8 +63,18 @@ std::optional<Gio> LoadGio() {
         !Bind(library, "g_variant_get_int32", gio.variantGetInt32) ||
         !Bind(library, "g_variant_get_strv", gio.variantGetStrv) ||
         !Bind(library, "g_variant_unref", gio.variantUnref) ||
-        !Bind(library, "g_object_unref", gio.objectUnref) || !Bind(library, "g_free", gio.free))
+        !Bind(library, "g_object_unref", gio.objectUnref) || !Bind(library, "g_free", gio.free) ||
+        !Bind(library, "g_type_class_ref", gio.typeClassRef) ||
+        !Bind(library, "g_socket_get_type", gio.socketGetType))
         return std::nullopt;
+    // GLib sets SIGPIPE to be ignored, for the whole process and over any handler of the
+    // application's, when its socket class is first made; the settings backend makes it on a
+    // thread of its own, at a moment of its choosing. Made here first, the class lets the
+    // application's action be put back for good: GLib's own sends never raise SIGPIPE
+    // (MSG_NOSIGNAL), and neither do this library's.
+    const struct sigaction before = platform::CurrentAction(SIGPIPE);
+    gio.typeClassRef(gio.socketGetType());
+    platform::SetAction(SIGPIPE, before);
     return gio;
 }
 
