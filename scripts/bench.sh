@@ -22,9 +22,12 @@ for program in build/bench/bench/internal/bench_* build/bench-app/bench_*; do
     [ -x "$program" ] || continue
     echo "== $(basename "$program")" >&2
     # Five repetitions, reported by their median: file and socket timings wander from run to run.
+    # The repetitions of all variants are interleaved at random, so that a slow spell of the
+    # machine falls on the baseline as often as on the library instead of on one of them.
     "$program" --benchmark_filter="${filter:-.}" --benchmark_format=csv \
-        --benchmark_repetitions=5 --benchmark_report_aggregates_only=true 2>/dev/null |
-        grep '_median"' | sed 's/_median"/"/' >>"$results" || true
+        --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
+        --benchmark_report_aggregates_only=true 2>/dev/null |
+        grep '_median"' | sed 's/_median"/"/' | sort -t, -k1,1 -s >>"$results" || true
 done
 
 # Columns of the CSV: name, iterations, real_time, cpu_time, time_unit, ...
