@@ -2,12 +2,10 @@
 #include "TestSupport.h"
 
 #include <OrnUtil/Http.h>
-#include <arpa/inet.h>
 #include <csignal>
 #include <future>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -240,16 +238,7 @@ private:
 // A server that takes a connection, reads a little of the request and hangs up.
 class CHangUp {
 public:
-    CHangUp() : m_Listener(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (bind(m_Listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            listen(m_Listener, 1) != 0 ||
-            getsockname(m_Listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            throw std::runtime_error("cannot listen");
-        m_Url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+    CHangUp() {
         m_Thread = std::thread([this] {
             const int connection = accept(m_Listener, nullptr, nullptr);
             char start[1024];
@@ -261,11 +250,11 @@ public:
         m_Thread.join();
         close(m_Listener);
     }
-    const std::string& Url() const { return m_Url; }
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(m_Port) + "/"; }
 
 private:
-    int m_Listener;
-    std::string m_Url;
+    uint16_t m_Port = 0;
+    int m_Listener = LoopbackListener(m_Port);
     std::thread m_Thread;
 };
 

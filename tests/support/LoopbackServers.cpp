@@ -21,11 +21,7 @@ extern char** environ;
 
 namespace testing_support {
 
-namespace {
-
-// Listens on address:port (IPv4 or IPv6), or on a free port when `port` is 0; `port` is then the
-// one taken.
-int LoopbackListener(uint16_t& port, const std::string& address = "127.0.0.1") {
+int LoopbackListener(uint16_t& port, const std::string& address) {
     const bool six = address.find(':') != std::string::npos;
     const int fd = socket(six ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -45,6 +41,8 @@ int LoopbackListener(uint16_t& port, const std::string& address = "127.0.0.1") {
     port = ntohs(socketAddress.sin6_port);
     return fd;
 }
+
+namespace {
 
 std::string Serialised(const HttpResponse& response, bool close) {
     std::string text = "HTTP/1.1 " + std::to_string(response.status) + " Status\r\n";

@@ -66,6 +66,10 @@ private:
     std::thread m_Thread;
 };
 
+// A socket listening on address:port (IPv4 or IPv6), or on a free port when `port` is 0; `port` is
+// then the one taken. Throws std::runtime_error when it cannot listen.
+int LoopbackListener(uint16_t& port, const std::string& address = "127.0.0.1");
+
 // A port on 127.0.0.1 that was free a moment ago, for programs that must be told their port.
 uint16_t FreeLoopbackPort();
 
