@@ -61,8 +61,8 @@ bool CCommBufBinOut::Send() {
     const auto count = static_cast<uint32_t>(length);
     const char prefix[4] = {static_cast<char>(count), static_cast<char>(count >> 8),
                             static_cast<char>(count >> 16), static_cast<char>(count >> 24)};
-    const OrnUtil::platform::SigpipeHold
-        hold; // the prefix and the payload share one block of SIGPIPE
+    // The prefix and the payload share one block of SIGPIPE.
+    const OrnUtil::platform::SigpipeHold hold;
     if (!m_Comm->Send(sizeof prefix, prefix) || !m_Comm->Send(count, ReadPtr()))
         return false;
     Clear();
