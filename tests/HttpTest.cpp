@@ -213,6 +213,12 @@ TEST_F(Http, ACallersWriteFunctionBoundsTheDecodedBody) {
     EXPECT_LE(m_Buffer.size(), 1u << 20);
 }
 
+bool SigpipeIgnored() {
+    struct sigaction now {};
+    sigaction(SIGPIPE, nullptr, &now);
+    return now.sa_handler == SIG_IGN;
+}
+
 // Records whether SIGPIPE was ignored at any moment of its transfers.
 class CWatchingHttp : public HTTPcURL {
 public:
@@ -228,9 +234,7 @@ public:
 
 private:
     static int Watch(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-        struct sigaction now {};
-        sigaction(SIGPIPE, nullptr, &now);
-        static_cast<CWatchingHttp*>(self)->m_SawSigpipeIgnored |= now.sa_handler == SIG_IGN;
+        static_cast<CWatchingHttp*>(self)->m_SawSigpipeIgnored |= SigpipeIgnored();
         return 0;
     }
 };
@@ -264,9 +268,7 @@ TEST_F(Http, TransfersLeaveSigpipeToTheApplication) {
     signal(SIGPIPE, SIG_DFL);
     CWatchingHttp watched(m_Buffer);
     EXPECT_EQ(Failure(watched, m_Origin.Url("/")), "");
-    struct sigaction after {};
-    sigaction(SIGPIPE, nullptr, &after);
-    EXPECT_FALSE(watched.m_SawSigpipeIgnored || after.sa_handler == SIG_IGN);
+    EXPECT_FALSE(watched.m_SawSigpipeIgnored || SigpipeIgnored());
     CHangUp server;
     m_Buffer.assign(8 << 20, 'x');
     EXPECT_THAT(Failure(m_Http, server.Url()), HasSubstr("HTTP operation failed"));

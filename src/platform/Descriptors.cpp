@@ -17,23 +17,8 @@ bool SigpipePending() {
     return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
 }
 
-} // namespace
-
-ssize_t ReadSome(int fd, void* data, size_t size) {
-    return read(fd, data, size);
-}
-
-ssize_t WritePlain(int fd, const void* data, size_t size) {
-    return write(fd, data, size);
-}
-
-// A write to a reader that has gone raises SIGPIPE at the writing thread, whose default action
-// ends the process; the channel must report a failure instead. Blocking the signal for the
-// thread around the write and taking the one the write raised leaves the application's own
-// signal state as it was. Within a SigpipeHold the block lasts from the first write to the
-// hold's end, so that the writes of one frame pay for one block and one restore.
-namespace {
-
+// The thread's block of SIGPIPE: made by its first WriteSome, undone after the write or, within
+// holds, when the outermost ends.
 struct SigpipeBlock {
     int holds = 0;
     bool active = false;
@@ -51,7 +36,7 @@ sigset_t SigpipeSet() {
     return sigpipe;
 }
 
-void Begin() {
+void BeginBlock() {
     if (block.active)
         return;
     const sigset_t sigpipe = SigpipeSet();
@@ -61,7 +46,7 @@ void Begin() {
     block.active = true;
 }
 
-void End() {
+void EndBlock() {
     if (block.holds != 0 || !block.active)
         return;
     block.active = false;
@@ -71,17 +56,29 @@ void End() {
 
 } // namespace
 
+ssize_t ReadSome(int fd, void* data, size_t size) {
+    return read(fd, data, size);
+}
+
+ssize_t WritePlain(int fd, const void* data, size_t size) {
+    return write(fd, data, size);
+}
+
 SigpipeHold::SigpipeHold() {
     ++block.holds;
 }
 
 SigpipeHold::~SigpipeHold() {
     --block.holds;
-    End();
+    EndBlock();
 }
 
+// A write to a reader that has gone raises SIGPIPE at the writing thread, whose default action
+// ends the process; the channel must report a failure instead. Blocking the signal for the
+// thread around the write and taking the one the write raised leaves the application's own
+// signal state as it was.
 ssize_t WriteSome(int fd, const void* data, size_t size) {
-    Begin();
+    BeginBlock();
     const ssize_t written = write(fd, data, size);
     const int error = errno;
     if (written < 0 && error == EPIPE && !block.pendingBefore) {
@@ -90,7 +87,7 @@ ssize_t WriteSome(int fd, const void* data, size_t size) {
         while (sigtimedwait(&sigpipe, nullptr, &now) < 0 && errno == EINTR) {
         }
     }
-    End();
+    EndBlock();
     errno = error;
     return written;
 }
